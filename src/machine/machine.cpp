@@ -1,0 +1,39 @@
+#include "machine/machine.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Reads up to `size` bytes of a file into `dest`; what the file lacks reads 0xFF.
+bool load_padded(const std::string& path, uint8_t* dest, size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    const size_t got = std::fread(dest, 1, size, file);
+    std::fclose(file);
+    std::memset(dest + got, 0xFF, size - got);
+    return true;
+}
+
+} // namespace
+
+void machine_reload_roms(Machine& m) {
+    uint8_t* memory = m.state.memory.data();
+    if (!load_padded(settings_path(m.settings.romFile), memory, 0x4000)) return;
+    m.romImageLoaded = true;
+    std::memset(memory + 0x4000, 0x7F, 0x2000);
+    if (setting_enabled(m.settings.cartridgeEnabled))
+        load_padded(settings_path(m.settings.cartridgeFile), memory + 0x4000, 0x2800);
+}
+
+void machine_reset(Machine& m) {
+    Settings& s = m.settings;
+    s.clockMHz = model_clock_mhz(s.model);
+    m.state.timing = video_timing_for(s.model, s.tvStandard);
+    m.z80.cycle_period = model_cycle_period(s.model);
+    m.state.scanline = 0;
+    m.state.extGfxMode = 8;
+    z80_reset(m.z80);
+    machine_reload_roms(m);
+    palette_convert(m.palette, m.displayMasks);
+}
