@@ -18,6 +18,11 @@
 #include "z80/z80.h"
 #include "z80/z80_tables.h"
 
+// The whole instruction set inlines into the slice loop, so the system and the
+// register block stay in host registers instead of being reloaded after every
+// store through the (char-typed, hence aliasing) memory.
+#define Z80_INLINE [[gnu::always_inline]] inline
+
 #define Z80_CASES4(F, n) F(n) F(n + 1) F(n + 2) F(n + 3)
 #define Z80_CASES16(F, n) Z80_CASES4(F, n) Z80_CASES4(F, n + 4) Z80_CASES4(F, n + 8) Z80_CASES4(F, n + 12)
 #define Z80_CASES64(F, n) Z80_CASES16(F, n) Z80_CASES16(F, n + 16) Z80_CASES16(F, n + 32) Z80_CASES16(F, n + 48)
@@ -34,39 +39,39 @@ template <class System> struct Core {
     Z80Registers& r;
 
     // ---- bus ----------------------------------------------------------------
-    uint8_t read(uint16_t a) { return z80_read_byte(sys, a); }
-    void write(uint16_t a, uint8_t v) { z80_write_byte(sys, a, v); }
-    uint8_t fetch() { return read(r.pc++); }
-    uint16_t fetch16() {
+    Z80_INLINE uint8_t read(uint16_t a) { return z80_read_byte(sys, a); }
+    Z80_INLINE void write(uint16_t a, uint8_t v) { z80_write_byte(sys, a, v); }
+    Z80_INLINE uint8_t fetch() { return read(r.pc++); }
+    Z80_INLINE uint16_t fetch16() {
         const uint8_t lo = fetch();
         return uint16_t(lo | fetch() << 8);
     }
-    uint16_t read16(uint16_t a) {
+    Z80_INLINE uint16_t read16(uint16_t a) {
         const uint8_t lo = read(a);
         return uint16_t(lo | read(uint16_t(a + 1)) << 8);
     }
-    void write16(uint16_t a, uint16_t v) {
+    Z80_INLINE void write16(uint16_t a, uint16_t v) {
         write(a, uint8_t(v));
         write(uint16_t(a + 1), uint8_t(v >> 8));
     }
-    void push(uint16_t v) {
+    Z80_INLINE void push(uint16_t v) {
         write(--r.sp, uint8_t(v >> 8));
         write(--r.sp, uint8_t(v));
     }
-    uint16_t pop() {
+    Z80_INLINE uint16_t pop() {
         const uint8_t lo = read(r.sp++);
         return uint16_t(lo | read(r.sp++) << 8);
     }
-    void charge(int t) { r.cycles_left -= t; }
+    Z80_INLINE void charge(int t) { r.cycles_left -= t; }
 
     // ---- registers ----------------------------------------------------------
-    uint8_t a() const { return z80_hi(r.af); }
-    uint8_t f() const { return z80_lo(r.af); }
-    void set_a(uint8_t v) { z80_set_hi(r.af, v); }
-    void set_f(int v) { z80_set_lo(r.af, uint8_t(v)); }
-    int carry() const { return r.af & kFlagC; }
+    Z80_INLINE uint8_t a() const { return z80_hi(r.af); }
+    Z80_INLINE uint8_t f() const { return z80_lo(r.af); }
+    Z80_INLINE void set_a(uint8_t v) { z80_set_hi(r.af, v); }
+    Z80_INLINE void set_f(int v) { z80_set_lo(r.af, uint8_t(v)); }
+    Z80_INLINE int carry() const { return r.af & kFlagC; }
 
-    template <Idx X> uint16_t& hl() {
+    template <Idx X> Z80_INLINE uint16_t& hl() {
         if constexpr (X == Idx::HL) return r.hl;
         else if constexpr (X == Idx::IX) return r.ix;
         else return r.iy;
@@ -74,7 +79,7 @@ template <class System> struct Core {
 
     // 8-bit register by its 3-bit code (B C D E H L - A); H and L become the
     // halves of the index register. Code 6, the memory operand, is handled apart.
-    template <int R, Idx X> uint8_t get8() {
+    template <int R, Idx X> Z80_INLINE uint8_t get8() {
         static_assert(R != 6);
         if constexpr (R == 0) return z80_hi(r.bc);
         else if constexpr (R == 1) return z80_lo(r.bc);
@@ -84,7 +89,7 @@ template <class System> struct Core {
         else if constexpr (R == 5) return z80_lo(hl<X>());
         else return a();
     }
-    template <int R, Idx X> void set8(uint8_t v) {
+    template <int R, Idx X> Z80_INLINE void set8(uint8_t v) {
         static_assert(R != 6);
         if constexpr (R == 0) z80_set_hi(r.bc, v);
         else if constexpr (R == 1) z80_set_lo(r.bc, v);
@@ -96,24 +101,24 @@ template <class System> struct Core {
     }
 
     // Register pairs: rp (BC DE HL SP) and rp2 (BC DE HL AF).
-    template <int P, Idx X> uint16_t& rp() {
+    template <int P, Idx X> Z80_INLINE uint16_t& rp() {
         if constexpr (P == 0) return r.bc;
         else if constexpr (P == 1) return r.de;
         else if constexpr (P == 2) return hl<X>();
         else return r.sp;
     }
-    template <int P, Idx X> uint16_t& rp2() {
+    template <int P, Idx X> Z80_INLINE uint16_t& rp2() {
         if constexpr (P == 3) return r.af;
         else return rp<P, X>();
     }
 
     // Address of the memory operand: (HL), or (IX+d) with d fetched here.
-    template <Idx X> uint16_t operand_address() {
+    template <Idx X> Z80_INLINE uint16_t operand_address() {
         if constexpr (X == Idx::HL) return r.hl;
         else return uint16_t(hl<X>() + int8_t(fetch()));
     }
 
-    template <int Y> bool condition() const {
+    template <int Y> Z80_INLINE bool condition() const {
         const uint8_t fl = f();
         if constexpr (Y == 0) return !(fl & kFlagZ);
         else if constexpr (Y == 1) return fl & kFlagZ;
@@ -127,18 +132,18 @@ template <class System> struct Core {
 
     // ---- arithmetic and logic -------------------------------------------------
     // F is assigned whole (bits 3 and 5 left 0) except where flags are kept.
-    void add8(uint8_t v, int c) {
+    Z80_INLINE void add8(uint8_t v, int c) {
         const int x = a(), res = x + v + c;
         set_f(kSZ[res & 0xFF] | ((x ^ v ^ res) & kFlagH) | (((x ^ ~v) & (x ^ res) & 0x80) >> 5) | (res >> 8));
         set_a(uint8_t(res));
     }
-    uint8_t sub8(uint8_t v, int c) {
+    Z80_INLINE uint8_t sub8(uint8_t v, int c) {
         const int x = a(), res = x - v - c;
         set_f(kSZ[res & 0xFF] | ((x ^ v ^ res) & kFlagH) | (((x ^ v) & (x ^ res) & 0x80) >> 5) | kFlagN |
               ((res >> 8) & kFlagC));
         return uint8_t(res);
     }
-    template <int Y> void alu(uint8_t v) {
+    template <int Y> Z80_INLINE void alu(uint8_t v) {
         if constexpr (Y == 0) add8(v, 0);
         else if constexpr (Y == 1) add8(v, carry());
         else if constexpr (Y == 2) set_a(sub8(v, 0));
@@ -154,30 +159,30 @@ template <class System> struct Core {
             set_f(kSZP[a()]);
         } else sub8(v, 0);
     }
-    uint8_t inc8(uint8_t v) {
+    Z80_INLINE uint8_t inc8(uint8_t v) {
         const uint8_t res = uint8_t(v + 1);
         set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kSZ[res] | ((res & 0x0F) == 0 ? kFlagH : 0) |
               (res == 0x80 ? kFlagPV : 0));
         return res;
     }
-    uint8_t dec8(uint8_t v) {
+    Z80_INLINE uint8_t dec8(uint8_t v) {
         const uint8_t res = uint8_t(v - 1);
         set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kSZ[res] | ((v & 0x0F) == 0 ? kFlagH : 0) |
               (res == 0x7F ? kFlagPV : 0) | kFlagN);
         return res;
     }
-    uint16_t add16(uint16_t x, uint16_t v) {
+    Z80_INLINE uint16_t add16(uint16_t x, uint16_t v) {
         const int res = x + v;
         set_f((f() & (kFlagS | kFlagZ | kFlagPV | kFlag5 | kFlag3)) | (((x ^ v ^ res) >> 8) & kFlagH) | (res >> 16));
         return uint16_t(res);
     }
-    void adc16(uint16_t v) {
+    Z80_INLINE void adc16(uint16_t v) {
         const int x = r.hl, res = x + v + carry();
         set_f(((res >> 8) & kFlagS) | ((res & 0xFFFF) ? 0 : kFlagZ) | (((x ^ v ^ res) >> 8) & kFlagH) |
               (((x ^ ~v) & (x ^ res) & 0x8000) >> 13) | (res >> 16));
         r.hl = uint16_t(res);
     }
-    void sbc16(uint16_t v) {
+    Z80_INLINE void sbc16(uint16_t v) {
         const int x = r.hl, res = x - v - carry();
         set_f(((res >> 8) & kFlagS) | ((res & 0xFFFF) ? 0 : kFlagZ) | (((x ^ v ^ res) >> 8) & kFlagH) |
               (((x ^ v) & (x ^ res) & 0x8000) >> 13) | kFlagN | ((res >> 16) & kFlagC));
@@ -185,7 +190,7 @@ template <class System> struct Core {
     }
 
     // CB rotates and shifts: RLC RRC RL RR SLA SRA SLL SRL.
-    template <int Y> uint8_t shift(uint8_t v) {
+    template <int Y> Z80_INLINE uint8_t shift(uint8_t v) {
         int c, res;
         if constexpr (Y == 0) c = v >> 7, res = v << 1 | c;
         else if constexpr (Y == 1) c = v & 1, res = v >> 1 | c << 7;
@@ -199,24 +204,24 @@ template <class System> struct Core {
         set_f(kSZP[out] | c);
         return out;
     }
-    template <int Y> void bit(uint8_t v) {
+    template <int Y> Z80_INLINE void bit(uint8_t v) {
         set_f((f() & (kFlagS | kFlagPV | kFlagC | kFlag5 | kFlag3)) | kFlagH | ((v >> Y) & 1 ? 0 : kFlagZ));
     }
 
     // ---- control ------------------------------------------------------------
-    void halt() {
+    Z80_INLINE void halt() {
         --r.pc; // back onto the 76 byte
         r.int_state |= kZ80Halted;
         r.cycles_left = 0; // the loop hook credits the rest of the slice at once
     }
-    template <Idx X> void jr_taken() {
+    template <Idx X> Z80_INLINE void jr_taken() {
         const int8_t e = int8_t(fetch());
         r.pc = uint16_t(r.pc + e);
         if constexpr (X == Idx::HL) charge(kJrTaken);
     }
 
     // ---- unprefixed, DD and FD opcodes ----------------------------------------
-    template <int OP, Idx X> void op_main() {
+    template <int OP, Idx X> Z80_INLINE void op_main() {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP), p = op_p(OP), q = op_q(OP);
         constexpr bool kIndexed = X != Idx::HL;
         charge(kIndexed ? kCyclesIndex[OP] : kCyclesMain[OP]);
@@ -389,7 +394,7 @@ template <class System> struct Core {
     }
 
     // ---- CB ----------------------------------------------------------------------
-    template <int OP> void op_cb() {
+    template <int OP> Z80_INLINE void op_cb() {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP);
         charge(kCyclesCB[OP]);
         if constexpr (z == 6) {
@@ -407,7 +412,7 @@ template <class System> struct Core {
     }
 
     // ---- DDCB and FDCB: displacement first, then the opcode -----------------------
-    template <int OP, Idx X> void op_index_cb(uint16_t addr) {
+    template <int OP, Idx X> Z80_INLINE void op_index_cb(uint16_t addr) {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP);
         charge(kCyclesIndexCB[OP]);
         if constexpr (x == 1) {
@@ -423,7 +428,7 @@ template <class System> struct Core {
     // ---- ED --------------------------------------------------------------------------
     // One step of LDI/LDD, CPI/CPD, INI/IND, OUTI/OUTD without setting flags.
     // Returns the byte read or compared, for CPI's flags.
-    template <int Y, int Z> uint8_t block_step() {
+    template <int Y, int Z> Z80_INLINE uint8_t block_step() {
         constexpr int step = (Y & 1) ? -1 : 1;
         uint8_t v;
         if constexpr (Z == 0) { // LDI
@@ -449,7 +454,7 @@ template <class System> struct Core {
         }
         return v;
     }
-    template <int Z> void block_flags(uint8_t v) {
+    template <int Z> Z80_INLINE void block_flags(uint8_t v) {
         if constexpr (Z == 0) {
             set_f((f() & (kFlagS | kFlagZ | kFlagC | kFlag5 | kFlag3)) | (r.bc ? kFlagPV : 0));
         } else if constexpr (Z == 1) {
@@ -459,7 +464,7 @@ template <class System> struct Core {
             set_f(z80_hi(r.bc) == 0 ? kFlagZ | kFlagN : kFlagN);
         }
     }
-    template <int Y, int Z> void block_repeat() {
+    template <int Y, int Z> Z80_INLINE void block_repeat() {
         for (;;) {
             const uint8_t v = block_step<Y, Z>();
             charge(kBlockIteration);
@@ -481,7 +486,7 @@ template <class System> struct Core {
         }
     }
 
-    template <int OP> void op_ed() {
+    template <int OP> Z80_INLINE void op_ed() {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP), p = op_p(OP), q = op_q(OP);
         charge(kCyclesED[OP]);
         if constexpr (OP == 0xED) {
@@ -545,35 +550,35 @@ template <class System> struct Core {
     // ---- dispatch -------------------------------------------------------------------
 #define Z80_MAIN_CASE(n) \
     case (n): op_main<(n), Idx::HL>(); break;
-    void execute_main(uint8_t op) {
+    Z80_INLINE void execute_main(uint8_t op) {
         switch (op) { Z80_CASES256(Z80_MAIN_CASE) }
     }
 #undef Z80_MAIN_CASE
 
 #define Z80_CB_CASE(n) \
     case (n): op_cb<(n)>(); break;
-    void execute_cb() {
+    Z80_INLINE void execute_cb() {
         switch (fetch()) { Z80_CASES256(Z80_CB_CASE) }
     }
 #undef Z80_CB_CASE
 
 #define Z80_ED_CASE(n) \
     case (n): op_ed<(n)>(); break;
-    void execute_ed() {
+    Z80_INLINE void execute_ed() {
         switch (fetch()) { Z80_CASES256(Z80_ED_CASE) }
     }
 #undef Z80_ED_CASE
 
 #define Z80_INDEX_CASE(n) \
     case (n): op_main<(n), X>(); break;
-    template <Idx X> void execute_index() {
+    template <Idx X> Z80_INLINE void execute_index() {
         switch (fetch()) { Z80_CASES256(Z80_INDEX_CASE) }
     }
 #undef Z80_INDEX_CASE
 
 #define Z80_INDEX_CB_CASE(n) \
     case (n): op_index_cb<(n), X>(addr); break;
-    template <Idx X> void execute_index_cb() {
+    template <Idx X> Z80_INLINE void execute_index_cb() {
         const uint16_t addr = uint16_t(hl<X>() + int8_t(fetch()));
         switch (fetch()) { Z80_CASES256(Z80_INDEX_CB_CASE) }
     }
@@ -583,7 +588,7 @@ template <class System> struct Core {
 } // namespace z80_detail
 
 // Executes one instruction, prefixes included, then calls the loop hook.
-template <class System> inline uint16_t z80_execute(System& sys, Z80Registers& r) {
+template <class System> Z80_INLINE uint16_t z80_execute(System& sys, Z80Registers& r) {
     z80_detail::Core<System> core{sys, r};
     core.execute_main(core.fetch());
     z80_loop_hook(sys, r);

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds KOLT and runs the whole test suite:
+#   1. the release build: quick unit tests, then the long checks (Z80 exerciser);
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Benchmarks are built (so they keep compiling) but not run; see README.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh build
+
+jobs=$(nproc)
+run_suite() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" -L quick --output-on-failure -j "$jobs"
+    ctest --test-dir "$dir" -L long --output-on-failure -j "$jobs"
+}
+
+echo "== release build"
+run_suite build/release -DCMAKE_BUILD_TYPE=Release
+echo "== sanitizer build (address, undefined)"
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLT_SANITIZE=ON -DKOLT_BENCHMARKS=OFF
+echo "All tests passed."
