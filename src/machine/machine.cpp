@@ -1,5 +1,7 @@
 #include "machine/machine.h"
 
+#include "machine/builtin_program.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -19,7 +21,12 @@ bool load_padded(const std::string& path, uint8_t* dest, size_t size) {
 
 void machine_reload_roms(Machine& m) {
     uint8_t* memory = m.state.memory.data();
-    if (!load_padded(settings_path(m.settings.romFile), memory, 0x4000)) return;
+    if (!load_padded(settings_path(m.settings.romFile), memory, 0x4000)) {
+        // Without any system ROM the screen would stay a silent field of '@';
+        // our own small program says what is missing instead.
+        if (!m.romImageLoaded) install_builtin_program(m);
+        return;
+    }
     m.romImageLoaded = true;
     std::memset(memory + 0x4000, 0x7F, 0x2000);
     if (setting_enabled(m.settings.cartridgeEnabled))
@@ -36,4 +43,18 @@ void machine_reset(Machine& m) {
     z80_reset(m.z80);
     machine_reload_roms(m);
     palette_convert(m.palette, m.displayMasks);
+    sn76489_reset(m.sound.chip);
+
+    // The loop hook's clocks run on across a reset (the accumulators keep
+    // their remainders), but its reference point follows the refilled budget:
+    // left at the old slice's value it credited the rest of that slice again,
+    // or, after a model change, most of a frame. The sampling period follows
+    // the model too, so a model change keeps about 882 samples a frame (with
+    // the first model's period the VZ300 fell short and its sound broke up).
+    if (!m.loop.started) {
+        m.loop.started = true;
+        m.tape.lastChange = m.z80.cycle_period;
+    }
+    m.loop.lastCycleCount = m.z80.cycle_period;
+    m.loop.cyclesPerSample = m.z80.cycle_period / kSamplesPerFrame;
 }

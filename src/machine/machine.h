@@ -15,8 +15,15 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "input/keyboard.h"
+#include "machine/breakpoints.h"
+#include "machine/cassette.h"
+#include "machine/disk.h"
 #include "machine/settings.h"
+#include "sound/sound.h"
+#include "video/font.h"
 #include "video/palette.h"
+#include "video/renderer.h"
 #include "z80/z80.h"
 
 inline constexpr int kCyclesPerLine = 228;
@@ -76,12 +83,30 @@ struct MachineState {
     VideoTiming timing{};
 };
 
+// The loop hook's clocks. Not touched by a reset: the line accumulator keeps
+// its remainder across one.
+struct LoopState {
+    int32_t lastCycleCount = 0;    // cycles_left at the end of the previous hook call
+    int32_t lineAccumulator = 0;   // cycles not yet turned into scanlines
+    int32_t sampleAccumulator = 0; // cycles not yet turned into audio samples
+    int32_t cyclesPerSample = 0;   // cycle_period / 882: about 882 samples per host frame
+    bool started = false;          // set by the first reset
+};
+
 struct Machine {
     Settings settings;
     Z80Registers z80;
     MachineState state;
+    LoopState loop;
+    FrameBuffer frameBuffer{};
+    FontTable fontTable = kBuiltinFont;
     PixelMasks displayMasks; // the display's pixel format, for the packed palette
     DisplayPalette palette;
+    SoundState sound;
+    InputState input;
+    TapeState tape;
+    DiskController disk;
+    Breakpoints breakpoints;
     bool romImageLoaded = false; // a system ROM was loaded at some time in this process
 };
 

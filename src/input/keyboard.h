@@ -1,0 +1,88 @@
+// Keyboard matrix, numeric-keypad joystick and typing text into the machine.
+//
+// Once per host frame poll_input turns a snapshot of the host keys held down
+// into the eight matrix rows (active low) and the joystick byte, and, while
+// text is being typed, presses the keys of one character every second frame.
+// The rows are not applied at once: the loop hook copies them into
+// keyboardRows when the beam completes the first active line, a fixed point of
+// the video frame far from the frame interrupt in which the ROM scans the
+// keyboard. Applied at the host-frame boundary instead, which drifts through
+// that scan, typed characters were lost or doubled every few seconds.
+// Host keys are named by PC keyboard scan codes (set 1), the codes the
+// original keyboard interface used; the front end maps its events onto them.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+struct Machine;
+
+enum HostKey : uint8_t {
+    kKeyEscape = 0x01,
+    kKey1 = 0x02, kKey2, kKey3, kKey4, kKey5, kKey6, kKey7, kKey8, kKey9, kKey0,
+    kKeyMinus = 0x0C, kKeyEquals = 0x0D, kKeyBack = 0x0E, kKeyTab = 0x0F,
+    kKeyQ = 0x10, kKeyW, kKeyE, kKeyR, kKeyT, kKeyY, kKeyU, kKeyI, kKeyO, kKeyP,
+    kKeyReturn = 0x1C, kKeyLeftControl = 0x1D,
+    kKeyA = 0x1E, kKeyS, kKeyD, kKeyF, kKeyG, kKeyH, kKeyJ, kKeyK, kKeyL,
+    kKeySemicolon = 0x27, kKeyApostrophe = 0x28, kKeyLeftShift = 0x2A,
+    kKeyZ = 0x2C, kKeyX, kKeyC, kKeyV, kKeyB, kKeyN, kKeyM,
+    kKeyComma = 0x33, kKeyPeriod = 0x34, kKeySlash = 0x35, kKeyRightShift = 0x36,
+    kKeySpace = 0x39,
+    kKeyNumpad7 = 0x47, kKeyNumpad8 = 0x48, kKeyNumpad9 = 0x49,
+    kKeyNumpad4 = 0x4B, kKeyNumpad5 = 0x4C, kKeyNumpad6 = 0x4D,
+    kKeyNumpad1 = 0x4F, kKeyNumpad2 = 0x50, kKeyNumpad3 = 0x51, kKeyNumpad0 = 0x52,
+    kKeyF11 = 0x57,
+    kKeyRightControl = 0x9D,
+    kKeyUp = 0xC8, kKeyLeft = 0xCB, kKeyRight = 0xCD, kKeyEnd = 0xCF, kKeyDown = 0xD0,
+    kKeyInsert = 0xD2, kKeyDelete = 0xD3,
+};
+
+using HostKeys = std::bitset<256>; // bit k set while the host key with code k is down
+
+// A machine key: its row (0-7) and bit in the matrix.
+struct MatrixKey {
+    uint8_t row;
+    uint8_t bit;
+};
+
+inline constexpr MatrixKey kMatrixShift{2, 2};
+inline constexpr MatrixKey kMatrixCtrl{1, 2};
+
+// A host key's effect on the matrix: the key pressed, and CTRL with it for the
+// editing keys that stand for CTRL combinations.
+struct KeyBinding {
+    HostKey host;
+    MatrixKey key;
+    bool withCtrl;
+};
+
+inline constexpr size_t kTypingBufferSize = 65536; // the text and its terminating zero
+
+struct InputState {
+    std::array<uint8_t, 8> pendingRows{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    bool f11Held = false;
+    bool typingActive = false;
+    uint32_t typingPos = 0;  // next byte of typingText
+    uint32_t typingStep = 0; // frames since the last character
+    std::array<char, kTypingBufferSize> typingText{};
+};
+
+// Rebuilds the pending rows and joystickByte from the held host keys and types
+// the next character. Returns true when F11 went down since the last poll (the
+// host toggles full screen).
+bool poll_input(Machine& m, const HostKeys& keys);
+
+// Starts typing a copy of the text (CR gives RETURN; every other byte without a
+// key, LF included, takes its turn and presses nothing). Typing from a text
+// already in progress continues with the new one. Returns false, and changes
+// nothing, when the text does not fit the typing buffer with its zero byte.
+bool typing_start(Machine& m, std::string_view text);
+
+// The keys a typed character presses: up to two, {0xFF, 0xFF} for none.
+std::array<MatrixKey, 2> typing_keys(char c);
+
+// Host key to machine key table, for the front end's help text and tests.
+std::span<const KeyBinding> keyboard_bindings();

@@ -1,0 +1,65 @@
+#include "machine/bus.h"
+
+#include <cstring>
+
+#include "machine/machine_io.h"
+
+namespace {
+
+// A non-zero byte written to video RAM while the beam is in the picture
+// leaves an 8-pixel grey mark where the beam is, as the processor's access
+// disturbed the video chip on the real machine.
+void paint_effects_dash(Machine& m) {
+    const int32_t elapsed = m.z80.cycle_period - m.z80.cycles_left;
+    const int32_t line = elapsed / kCyclesPerLine;
+    const int32_t extra = m.state.timing.extraLines;
+    if (line < 38 + extra || line > m.state.timing.pictureEndLine) return;
+    const float fraction = float(elapsed - line * kCyclesPerLine) / 228.0f;
+    const int column = int(fraction * -32.0f); // 0 down to -31
+    const int32_t row = line - extra - 13; // 25-217: an active row or the first bottom-border row
+    std::memset(&m.frameBuffer[size_t(row) * kFrameWidth + kPictureLeft + 8 * size_t(-column)], kGrey, 8);
+}
+
+void write_latch(Machine& m, MachineIo& io, uint8_t value) {
+    MachineState& s = m.state;
+    const uint8_t changed = s.latch ^ value;
+    if (changed & 0x21) s.speakerLevel = (value & 0x20) ? -32768 : 32767;
+    if (changed & 0x06) {
+        s.tapeLevel = (value & 0x04) ? 0x00 : 0xFF;
+        cassette_level_change(m, io, s.tapeLevel);
+    }
+    if (changed & 0x08) {
+        // Outside the picture the renderer will not refresh the border colour
+        // before the next active line, so the old mode is kept for the border.
+        const int32_t line = beam_line_estimate(m);
+        if (line >= s.timing.interruptLine || line < 38) s.borderLatch = s.latch;
+    }
+    s.latch = value;
+}
+
+} // namespace
+
+void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value) {
+    MachineState& s = m.state;
+    const Settings& cfg = m.settings;
+    if (cfg.extendedGfx == kGfxGerman && address == kGermanLatchCopy) {
+        if (value & 0x08) s.extGfxMode |= 0x1C;
+        s.memory[kGermanLatchCopy] = value;
+        return;
+    }
+    if (address >= 0x7000 && address <= 0x77FF) {
+        if (setting_enabled(cfg.effects6847) && value != 0) paint_effects_dash(m);
+        if (cfg.extendedGfx > 0) s.extVideoRam[(s.extGfxMode & 3) * kExtVideoBankSize + (address - 0x7000)] = value;
+    }
+    if (address < 0x4000) {
+        if (setting_enabled(cfg.writeToRom)) s.memory[address] = value;
+        return;
+    }
+    if (address <= 0x67FF) {
+        if (setting_enabled(cfg.writeToCartridge)) s.memory[address] = value;
+        return;
+    }
+    if (int32_t(address) <= cfg.ramTop) s.memory[address] = value;
+    if (address >= 0x7000) return;
+    write_latch(m, io, value);
+}

@@ -1,0 +1,63 @@
+// Memory bus: what every address of the Z80's 64 KB means.
+//
+//   0x0000-0x3FFF  ROM                 written only with "Write To ROM" enabled
+//   0x4000-0x67FF  cartridge           written only with "Write to Cartridge" enabled
+//   0x6800-0x6FFF  keyboard and status on read; output latch on write
+//   0x7000-0x77FF  video RAM           an extended-graphics bank instead when those are on
+//   0x7800-ramTop  RAM
+//   above ramTop   reads 0x7F, writes ignored
+//
+// A keyboard read ANDs the matrix rows whose address bit (A0-A7) is low; bit 7
+// is the field sync (0 from the second bottom-border line on), bit 6 the
+// cassette input (0 while tapeLevel > 181). The latch drives the speaker (bits
+// 0 and 5), the cassette output (bits 1 and 2), graphics mode (bit 3) and the
+// colour set (bit 4). The hooks are inline: they run for every byte the
+// processor touches, and the common cases (ROM, RAM) come first.
+#pragma once
+
+#include <cstdint>
+
+#include "machine/machine.h"
+
+struct MachineIo;
+
+inline constexpr uint16_t kGermanLatchCopy = 0x783B; // where the ROM keeps its copy of the latch
+
+inline uint8_t keyboard_status(const Machine& m, uint16_t address) {
+    uint8_t value = 0xFF;
+    const uint8_t select = uint8_t(address);
+    for (int row = 0; row < 8; ++row)
+        if (!(select & (1 << row))) value &= m.state.keyboardRows[row];
+    if (m.state.scanline > m.state.timing.pictureEndLine) value &= 0x7F;
+    if (m.state.tapeLevel > 181) value &= 0xBF;
+    return value;
+}
+
+inline uint8_t ext_video_byte(const Machine& m, uint16_t address) {
+    return m.state.extVideoRam[(m.state.extGfxMode & 3) * kExtVideoBankSize + (address - 0x7000)];
+}
+
+inline uint8_t bus_read(const Machine& m, uint16_t address) {
+    if (int32_t(address) > m.settings.ramTop) [[unlikely]]
+        return 0x7F;
+    if (address < 0x6800 || address >= 0x7800) return m.state.memory[address];
+    if (address >= 0x7000) return m.settings.extendedGfx > 0 ? ext_video_byte(m, address) : m.state.memory[address];
+    return keyboard_status(m, address);
+}
+
+// The rare paths of a write: the German mode hook, video RAM, the latch.
+void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value);
+
+inline void bus_write(Machine& m, MachineIo& io, uint16_t address, uint8_t value) {
+    if (address >= 0x7800 && address != kGermanLatchCopy) {
+        if (int32_t(address) <= m.settings.ramTop) m.state.memory[address] = value;
+        return;
+    }
+    bus_write_slow(m, io, address, value);
+}
+
+// Beam line estimated from the cycles spent in the host frame, as the latch's
+// border rule and the effects dashes use it (not `scanline`).
+inline int32_t beam_line_estimate(const Machine& m) {
+    return (m.z80.cycle_period - m.z80.cycles_left) / kCyclesPerLine;
+}

@@ -1,0 +1,106 @@
+// Design note: the Z80 is instantiated here once, over `Bus`, a pair of
+// references built on the stack for the frame. Its hooks are inline and the
+// loop hook's common path is a few additions, compares and one bit test; lines
+// and samples are handled out of line only when a boundary is crossed.
+#include "machine/frame.h"
+
+#include "machine/bus.h"
+#include "machine/cassette.h"
+#include "machine/machine.h"
+#include "machine/machine_io.h"
+#include "machine/ports.h"
+#include "z80/z80_execute.h"
+
+namespace {
+
+struct Bus {
+    Machine& m;
+    MachineIo& io;
+};
+
+inline uint8_t z80_read_byte(Bus& b, uint16_t address) { return bus_read(b.m, address); }
+inline void z80_write_byte(Bus& b, uint16_t address, uint8_t value) { bus_write(b.m, b.io, address, value); }
+inline uint8_t z80_port_in(Bus& b, uint16_t port) { return port_in(b.m, b.io, uint8_t(port)); }
+inline void z80_port_out(Bus& b, uint16_t port, uint8_t value) { port_out(b.m, b.io, uint8_t(port), value); }
+inline void z80_edfe_hook(Bus&, Z80Registers&) {}
+
+[[gnu::noinline]] void advance_lines(Bus& b, Z80Registers& r) {
+    Machine& m = b.m;
+    MachineState& s = m.state;
+    while (m.loop.lineAccumulator > kCyclesPerLine) {
+        render_scanline(m);
+        // Keys change at a fixed point of the video frame, away from the
+        // interrupt in which the ROM scans the keyboard.
+        if (s.scanline == first_active_line(s.timing)) s.keyboardRows = m.input.pendingRows;
+        if (++s.scanline == s.timing.linesPerFrame) s.scanline = 0;
+        if (s.scanline == s.timing.interruptLine) z80_interrupt(b, r, 0);
+        m.loop.lineAccumulator -= kCyclesPerLine;
+    }
+}
+
+[[gnu::noinline]] void push_samples(Machine& m) {
+    while (m.loop.sampleAccumulator > m.loop.cyclesPerSample) {
+        sound_push_sample(m.sound, m.state.speakerLevel);
+        m.loop.sampleAccumulator -= m.loop.cyclesPerSample;
+    }
+}
+
+inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
+    Machine& m = b.m;
+    LoopState& loop = m.loop;
+    if (r.cycles_left > loop.lastCycleCount) loop.lastCycleCount += r.cycle_period;
+    const int32_t delta = loop.lastCycleCount - r.cycles_left;
+    loop.lineAccumulator += delta;
+    loop.sampleAccumulator += delta;
+    if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
+        advance_lines(b, r);
+    if (tape_running(m.tape)) [[unlikely]] {
+        // While a tape runs, what is heard is the tape signal, not the speaker bit.
+        if (m.settings.cassetteAudio) m.state.speakerLevel = m.state.tapeLevel > 128 ? 32767 : -32768;
+    }
+    if (loop.sampleAccumulator > loop.cyclesPerSample) [[unlikely]]
+        push_samples(m);
+    if (m.tape.playing) [[unlikely]]
+        tape_advance(m, b.io, delta);
+    loop.lastCycleCount = r.cycles_left;
+    r.stop_requested = breakpoint_at(m.breakpoints, r.pc);
+    if (r.stop_requested) [[unlikely]]
+        r.stop_pc = r.pc;
+    return r.pc;
+}
+
+} // namespace
+
+// The loop clocks are told of every refill of the slice as it happens. The
+// loop hook alone cannot see a refill that a HALT overwrites (it sets the
+// budget to 0 in the slice's first instruction), and a machine halted across
+// frames then stood still: no lines, no interrupt, no sound.
+static void note_refill(Machine& m) { m.loop.lastCycleCount += m.z80.cycle_period; }
+
+uint8_t machine_run_frame(Machine& m, MachineIo& io) {
+    Bus bus{m, io};
+    z80_run(bus, m.z80);
+    if (!m.z80.stop_requested) note_refill(m); // z80_run returns early only on a stop, without refilling
+    machine_flush_files(io);
+    return m.z80.stop_requested;
+}
+
+// A halted CPU that has credited its slice ends the slice here too, so
+// stepping a HALT moves the clocks on to the interrupt as running does.
+void machine_step(Machine& m, MachineIo& io) {
+    Bus bus{m, io};
+    z80_execute(bus, m.z80);
+    const bool halted = (m.z80.int_state & kZ80Halted) && m.z80.cycles_left == 0;
+    if (m.z80.cycles_left < 0 || halted) {
+        m.z80.cycles_left += m.z80.cycle_period;
+        note_refill(m);
+    }
+    machine_flush_files(io);
+}
+
+void machine_flush_files(MachineIo& io) {
+    if (io.printerPending) {
+        std::fflush(io.printerFile.get());
+        io.printerPending = false;
+    }
+}

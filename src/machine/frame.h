@@ -1,0 +1,27 @@
+// The machine's clock: the Z80's hooks bound to the machine, the loop hook
+// that turns T-states into scanlines, the frame interrupt, audio samples and
+// tape samples, and the frame step.
+//
+// A host frame is cycle_period T-states (1/50 s); a video frame is
+// linesPerFrame lines of 228 T-states. After every instruction the loop hook
+// renders each completed line, raises the interrupt on reaching interruptLine,
+// pushes one speaker sample every cyclesPerSample T-states (about 882 a frame,
+// 44100 a second), advances a playing tape, and checks the breakpoint set. The
+// scanline counter runs on across host frames; nothing realigns the two clocks.
+#pragma once
+
+#include <cstdint>
+
+struct Machine;
+struct MachineIo;
+
+// Runs the rest of the host frame. Returns 1 when a breakpoint stopped it (the
+// next call continues the same frame), else 0.
+uint8_t machine_run_frame(Machine& m, MachineIo& io);
+
+// One instruction, as the debugger's Step: the loop hook runs as when running,
+// and a spent slice is refilled.
+void machine_step(Machine& m, MachineIo& io);
+
+// Flushes what must reach the files at the end of a frame (printer output).
+void machine_flush_files(MachineIo& io);

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/keyboard.h"
+#include "machine/machine.h"
+
+namespace {
+
+using Rows = std::array<uint8_t, 8>;
+
+// The machine's keyboard as wired, bit 5 down to bit 0 of each row.
+constexpr std::string_view kMatrix[8][6] = {
+    {"R", "Q", "E", "", "W", "T"},         {"F", "A", "D", "CTRL", "S", "G"},
+    {"V", "Z", "C", "SHIFT", "X", "B"},    {"4", "1", "3", "", "2", "5"},
+    {"M", "SPACE", ",", "", ".", "N"},     {"7", "0", "8", "-", "9", "6"},
+    {"U", "P", "I", "RETURN", "O", "Y"},   {"J", ";", "K", ":", "L", "H"},
+};
+
+Rows rows_with(std::initializer_list<std::string_view> keys) {
+    Rows rows;
+    rows.fill(0xFF);
+    for (std::string_view k : keys) {
+        bool found = false;
+        for (int r = 0; r < 8; ++r)
+            for (int i = 0; i < 6; ++i)
+                if (kMatrix[r][i] == k) {
+                    rows[size_t(r)] = uint8_t(rows[size_t(r)] & ~(1 << (5 - i)));
+                    found = true;
+                }
+        EXPECT_TRUE(found) << k;
+    }
+    return rows;
+}
+
+const Rows kNoKey = rows_with({});
+
+std::unique_ptr<Machine> make_machine() {
+    auto m = std::make_unique<Machine>();
+    m->settings.romFile[0] = 0;
+    machine_reset(*m);
+    return m;
+}
+
+HostKeys held(std::initializer_list<HostKey> keys) {
+    HostKeys k;
+    for (HostKey key : keys) k.set(key);
+    return k;
+}
+
+TEST(KeyboardMatrix, EachHostKeyPressesItsMachineKeys) {
+    struct Binding {
+        HostKey host;
+        std::initializer_list<std::string_view> keys;
+    };
+    const Binding bindings[] = {
+        {kKeyA, {"A"}}, {kKeyB, {"B"}}, {kKeyC, {"C"}}, {kKeyD, {"D"}}, {kKeyE, {"E"}}, {kKeyF, {"F"}},
+        {kKeyG, {"G"}}, {kKeyH, {"H"}}, {kKeyI, {"I"}}, {kKeyJ, {"J"}}, {kKeyK, {"K"}}, {kKeyL, {"L"}},
+        {kKeyM, {"M"}}, {kKeyN, {"N"}}, {kKeyO, {"O"}}, {kKeyP, {"P"}}, {kKeyQ, {"Q"}}, {kKeyR, {"R"}},
+        {kKeyS, {"S"}}, {kKeyT, {"T"}}, {kKeyU, {"U"}}, {kKeyV, {"V"}}, {kKeyW, {"W"}}, {kKeyX, {"X"}},
+        {kKeyY, {"Y"}}, {kKeyZ, {"Z"}}, {kKey0, {"0"}}, {kKey1, {"1"}}, {kKey2, {"2"}}, {kKey3, {"3"}},
+        {kKey4, {"4"}}, {kKey5, {"5"}}, {kKey6, {"6"}}, {kKey7, {"7"}}, {kKey8, {"8"}}, {kKey9, {"9"}},
+        {kKeySpace, {"SPACE"}}, {kKeyReturn, {"RETURN"}},
+        {kKeyLeftShift, {"SHIFT"}}, {kKeyRightShift, {"SHIFT"}},
+        {kKeyLeftControl, {"CTRL"}}, {kKeyRightControl, {"CTRL"}},
+        {kKeyComma, {","}}, {kKeyPeriod, {"."}},
+        {kKeyMinus, {"-"}}, {kKeyEquals, {"-"}},
+        {kKeySemicolon, {";"}}, {kKeyApostrophe, {":"}},
+        {kKeyBack, {"CTRL", "M"}}, {kKeyLeft, {"CTRL", "M"}}, {kKeyRight, {"CTRL", ","}},
+        {kKeyUp, {"CTRL", "."}}, {kKeyDown, {"CTRL", "SPACE"}}, {kKeyInsert, {"CTRL", "L"}},
+        {kKeyDelete, {"CTRL", ";"}}, {kKeyEnd, {"CTRL", ":"}},
+        // Not on the matrix.
+        {kKeyEscape, {}}, {kKeyTab, {}}, {kKeySlash, {}}, {kKeyF11, {}},
+        {kKeyNumpad8, {}}, {kKeyNumpad5, {}}, {kKeyNumpad0, {}}, {kKeyNumpad7, {}},
+    };
+    auto m = make_machine();
+    for (const Binding& b : bindings) {
+        poll_input(*m, held({b.host}));
+        EXPECT_EQ(m->input.pendingRows, rows_with(b.keys)) << "host key 0x" << std::hex << int(b.host);
+    }
+    poll_input(*m, held({kKeyA, kKeyLeft, kKeyEquals}));
+    EXPECT_EQ(m->input.pendingRows, rows_with({"A", "CTRL", "M", "-"}));
+    EXPECT_EQ(m->state.keyboardRows, kNoKey); // the loop hook applies the rows at a fixed line
+    poll_input(*m, held({}));
+    EXPECT_EQ(m->input.pendingRows, kNoKey);
+}
+
+TEST(KeyboardJoystick, NumericKeypadDrivesTheJoystickByte) {
+    auto m = make_machine();
+    poll_input(*m, held({kKeyNumpad8, kKeyNumpad6}));
+    EXPECT_EQ(m->state.joystickByte, 0xF6);
+    poll_input(*m, held({}));
+    EXPECT_EQ(m->state.joystickByte, 0xFF);
+    poll_input(*m, held({kKeyNumpad2, kKeyNumpad4, kKeyNumpad5}));
+    EXPECT_EQ(m->state.joystickByte, 0xE9);
+    poll_input(*m, held({kKeyNumpad0}));
+    EXPECT_EQ(m->state.joystickByte, 0x7F);
+    poll_input(*m, held({kKeyNumpad7, kKeyNumpad9, kKeyNumpad1, kKeyNumpad3, kKeyA, kKey8}));
+    EXPECT_EQ(m->state.joystickByte, 0xFF);
+}
+
+TEST(KeyboardF11, TogglesOncePerPress) {
+    auto m = make_machine();
+    const HostKeys f11 = held({kKeyF11});
+    EXPECT_TRUE(poll_input(*m, f11));
+    for (int i = 0; i < 50; ++i) EXPECT_FALSE(poll_input(*m, f11));
+    EXPECT_FALSE(poll_input(*m, held({})));
+    EXPECT_TRUE(poll_input(*m, held({kKeyF11, kKeyA})));
+    EXPECT_FALSE(poll_input(*m, held({kKeyA})));
+}
+
+// Polls with `host` held until typing has ended (or `limit` polls) and returns the rows of each poll.
+std::vector<Rows> type_frames(Machine& m, int limit, const HostKeys& host = {}) {
+    std::vector<Rows> frames;
+    for (int i = 0; i < limit && m.input.typingActive; ++i) {
+        poll_input(m, host);
+        frames.push_back(m.input.pendingRows);
+    }
+    return frames;
+}
+
+TEST(Typing, OneCharacterEverySecondFrame) {
+    auto m = make_machine();
+    ASSERT_TRUE(typing_start(*m, "10 PRINT\r\n"));
+    const std::vector<Rows> frames = type_frames(*m, 100);
+    const Rows expected[] = {rows_with({"1"}), rows_with({"0"}), rows_with({"SPACE"}), rows_with({"P"}),
+                             rows_with({"R"}), rows_with({"I"}), rows_with({"N"}),     rows_with({"T"}),
+                             rows_with({"RETURN"}), kNoKey /* LF */};
+    // Ten characters in 20 frames; the terminating zero takes a turn of its own.
+    ASSERT_EQ(frames.size(), 22u);
+    for (size_t f = 0; f < frames.size(); ++f) {
+        const bool typingFrame = f % 2 == 1 && f / 2 < std::size(expected);
+        EXPECT_EQ(frames[f], typingFrame ? expected[f / 2] : kNoKey) << "frame " << f + 1;
+    }
+    EXPECT_FALSE(m->input.typingActive);
+    poll_input(*m, {});
+    EXPECT_EQ(m->input.pendingRows, kNoKey);
+}
+
+TEST(Typing, EveryCharacterPressesItsKeys) {
+    struct Char {
+        char c;
+        std::initializer_list<std::string_view> keys;
+    };
+    const Char table[] = {
+        {'\r', {"RETURN"}}, {' ', {"SPACE"}}, {'A', {"A"}}, {'z', {"Z"}}, {'q', {"Q"}}, {'0', {"0"}},
+        {'9', {"9"}}, {',', {","}}, {'.', {"."}}, {'-', {"-"}}, {':', {":"}}, {';', {";"}},
+        {'!', {"SHIFT", "1"}}, {'"', {"SHIFT", "2"}}, {'#', {"SHIFT", "3"}}, {'$', {"SHIFT", "4"}},
+        {'%', {"SHIFT", "5"}}, {'&', {"SHIFT", "6"}}, {'\'', {"SHIFT", "7"}}, {'(', {"SHIFT", "8"}},
+        {')', {"SHIFT", "9"}}, {'@', {"SHIFT", "0"}}, {'=', {"SHIFT", "-"}}, {'*', {"SHIFT", ":"}},
+        {'+', {"SHIFT", ";"}}, {'<', {"SHIFT", ","}}, {'>', {"SHIFT", "."}}, {'/', {"SHIFT", "K"}},
+        {'?', {"SHIFT", "L"}}, {'[', {"SHIFT", "O"}}, {']', {"SHIFT", "P"}}, {'\\', {"SHIFT", "M"}},
+        {'^', {"SHIFT", "N"}},
+        // No key, but a turn each.
+        {'\n', {}}, {'\t', {}}, {'\x01', {}}, {'_', {}}, {'`', {}}, {'{', {}}, {'|', {}}, {'}', {}},
+        {'~', {}}, {'\x7F', {}}, {'\x80', {}}, {'\xC1', {}}, {'\xE1', {}}, {'\xFF', {}},
+    };
+    std::string text;
+    for (const Char& ch : table) text += ch.c;
+    auto m = make_machine();
+    ASSERT_TRUE(typing_start(*m, text));
+    const std::vector<Rows> frames = type_frames(*m, 1000);
+    ASSERT_EQ(frames.size(), 2 * std::size(table) + 2);
+    for (size_t i = 0; i < std::size(table); ++i) {
+        EXPECT_EQ(frames[2 * i], kNoKey) << "before character " << i;
+        EXPECT_EQ(frames[2 * i + 1], rows_with(table[i].keys)) << "character " << i << " code " << int(uint8_t(table[i].c));
+    }
+}
+
+TEST(Typing, LowerCaseIsTypedAsCapitalsAndHeldKeysStayPressed) {
+    auto m = make_machine();
+    ASSERT_TRUE(typing_start(*m, "print"));
+    const std::vector<Rows> frames = type_frames(*m, 100, held({kKeyLeftShift}));
+    ASSERT_EQ(frames.size(), 12u);
+    const char* word = "PRINT";
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(frames[2 * i], rows_with({"SHIFT"}));
+        EXPECT_EQ(frames[2 * i + 1], rows_with({"SHIFT", std::string_view(word + i, 1)})) << word[i];
+    }
+}
+
+TEST(Typing, TextMustFit65535Bytes) {
+    auto m = make_machine();
+    ASSERT_TRUE(typing_start(*m, "B"));
+    EXPECT_FALSE(typing_start(*m, std::string(65536, 'A')));
+    // The refused text changed nothing: B is still on its way.
+    const std::vector<Rows> frames = type_frames(*m, 100);
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[1], rows_with({"B"}));
+
+    std::string longest(65535, 'A');
+    longest.back() = 'Q';
+    ASSERT_TRUE(typing_start(*m, longest));
+    const std::vector<Rows> all = type_frames(*m, 200000);
+    ASSERT_EQ(all.size(), 2u * 65535 + 2);
+    EXPECT_EQ(all[2 * 65534 + 1], rows_with({"Q"}));
+}
+
+TEST(Typing, ASecondStartContinuesWithTheNewText) {
+    auto m = make_machine();
+    ASSERT_TRUE(typing_start(*m, "AB"));
+    poll_input(*m, {});
+    poll_input(*m, {});
+    EXPECT_EQ(m->input.pendingRows, rows_with({"A"}));
+    ASSERT_TRUE(typing_start(*m, "CD"));
+    const std::vector<Rows> frames = type_frames(*m, 100);
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(frames[1], rows_with({"C"}));
+    EXPECT_EQ(frames[3], rows_with({"D"}));
+    for (size_t f : {0, 2, 4, 5}) EXPECT_EQ(frames[f], kNoKey) << f;
+}
+
+} // namespace

@@ -1,0 +1,386 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <initializer_list>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "input/keyboard.h"
+#include "machine/breakpoints.h"
+#include "machine/bus.h"
+#include "machine/frame.h"
+#include "machine/machine.h"
+#include "machine/machine_io.h"
+
+namespace {
+
+struct Config {
+    int32_t model, tv;
+};
+constexpr Config kConfigs[] = {
+    {kModelVZ200, kTvPal}, {kModelVZ300, kTvPal}, {kModelVZ200, kTvNtsc}, {kModelVZ300, kTvNtsc}};
+
+std::unique_ptr<Machine> make_machine(Config c = kConfigs[0]) {
+    auto m = std::make_unique<Machine>();
+    m->settings.romFile[0] = 0;
+    m->settings.model = c.model;
+    m->settings.tvStandard = c.tv;
+    machine_reset(*m);
+    return m;
+}
+
+// Code goes straight into memory (ROM area included) and runs from `at`.
+void load(Machine& m, uint16_t at, std::initializer_list<uint8_t> code) {
+    for (uint8_t b : code) m.state.memory[at++] = b;
+}
+
+uint16_t stacked_word(const Machine& m) {
+    return uint16_t(m.state.memory[m.z80.sp] | m.state.memory[uint16_t(m.z80.sp + 1)] << 8);
+}
+
+constexpr uint16_t kCounter = 0x9000;
+
+// Mode-1 handler that counts frame interrupts at kCounter (HL points there).
+void load_counting_handler(Machine& m) {
+    load(m, 0x0038, {0x34, 0xFB, 0xC9}); // INC (HL); EI; RET
+}
+
+// IM 1; LD HL,kCounter; EI; JR $  (the JR sits at 0x8006)
+void load_interrupt_loop(Machine& m) {
+    load(m, 0x8000, {0xED, 0x56, 0x21, 0x00, 0x90, 0xFB, 0x18, 0xFE});
+    load_counting_handler(m);
+    m.z80.pc = 0x8000;
+}
+
+// DI; JR $
+void load_idle_loop(Machine& m) {
+    load(m, 0x8000, {0xF3, 0x18, 0xFE});
+    m.z80.pc = 0x8000;
+}
+
+TEST(LoopLines, ALineIsCompletedOnlyOnceMoreThan228CyclesAreBanked) {
+    auto m = make_machine();
+    MachineIo io;
+    m->z80.pc = 0x8000; // RAM is zero: NOPs of 4 cycles
+    for (int i = 0; i < 57; ++i) machine_step(*m, io);
+    EXPECT_EQ(m->loop.lineAccumulator, 228);
+    EXPECT_EQ(m->state.scanline, 0);
+    machine_step(*m, io);
+    EXPECT_EQ(m->state.scanline, 1);
+    EXPECT_EQ(m->loop.lineAccumulator, 4);
+    for (int i = 0; i < 56; ++i) machine_step(*m, io);
+    EXPECT_EQ(m->state.scanline, 1);
+    machine_step(*m, io);
+    EXPECT_EQ(m->state.scanline, 2);
+}
+
+TEST(LoopLines, FrameStartDriftsByTheDifferenceOfTheTwoClocks) {
+    for (const Config& c : kConfigs) {
+        auto m = make_machine(c);
+        MachineIo io;
+        load_idle_loop(*m);
+        const int32_t lines = m->state.timing.linesPerFrame;
+        // PAL VZ200: 71589 - 312 x 228 = 453 cycles, about two lines a frame.
+        const double drift = double(m->z80.cycle_period % (lines * kCyclesPerLine)) / kCyclesPerLine;
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " tv " << c.tv << " drift " << drift);
+        int32_t total = 0;
+        int32_t previous = m->state.scanline;
+        for (int frame = 0; frame < 50; ++frame) {
+            ASSERT_EQ(machine_run_frame(*m, io), 0);
+            const int32_t advance = (m->state.scanline - previous + lines) % lines;
+            EXPECT_NEAR(advance, drift, 1.05) << "frame " << frame;
+            total += advance;
+            previous = m->state.scanline;
+        }
+        EXPECT_NEAR(total, 50 * drift, 1.0);
+    }
+}
+
+TEST(LoopInterrupt, TakenOnReachingTheInterruptLineAndSeenByA0038Breakpoint) {
+    for (const Config& c : kConfigs) {
+        auto m = make_machine(c);
+        MachineIo io;
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " tv " << c.tv);
+        load_interrupt_loop(*m);
+        breakpoints_set(m->breakpoints, "0038");
+        ASSERT_EQ(machine_run_frame(*m, io), 1);
+        EXPECT_EQ(m->z80.stop_pc, 0x0038);
+        EXPECT_EQ(m->z80.pc, 0x0038);
+        EXPECT_EQ(m->state.scanline, m->state.timing.interruptLine);
+        EXPECT_EQ(stacked_word(*m), 0x8006);
+        EXPECT_EQ(m->state.memory[kCounter], 0); // the handler has not run yet
+    }
+}
+
+TEST(LoopInterrupt, OnePerVideoFrameSoNtscGetsMoreThanOnePerHostFrame) {
+    // Interrupts at interruptLine + k x linesPerFrame, within the 3139 (VZ200)
+    // or 3111 (VZ300) lines of ten host frames.
+    const int expected[] = {10, 10, 11, 11};
+    for (size_t i = 0; i < std::size(kConfigs); ++i) {
+        auto m = make_machine(kConfigs[i]);
+        MachineIo io;
+        load_interrupt_loop(*m);
+        for (int frame = 0; frame < 10; ++frame) ASSERT_EQ(machine_run_frame(*m, io), 0);
+        EXPECT_EQ(m->state.memory[kCounter], expected[i]) << "model " << kConfigs[i].model << " tv " << kConfigs[i].tv;
+    }
+}
+
+TEST(LoopInterrupt, ARequestWhileDisabledIsLostNotHeld) {
+    auto m = make_machine();
+    MachineIo io;
+    // DI; IM 1; LD HL,kCounter; wait: LD A,(9100h); OR A; JR Z,wait; EI; JR $
+    load(*m, 0x8000, {0xF3, 0xED, 0x56, 0x21, 0x00, 0x90, 0x3A, 0x00, 0x91, 0xB7, 0x28, 0xFA, 0xFB, 0x18, 0xFE});
+    load_counting_handler(*m);
+    m->z80.pc = 0x8000;
+    ASSERT_EQ(machine_run_frame(*m, io), 0); // passes line 306 with interrupts off
+    EXPECT_EQ(m->state.memory[kCounter], 0);
+    m->state.memory[0x9100] = 1;
+    while (m->z80.pc != 0x800D) machine_step(*m, io);
+    machine_step(*m, io);
+    EXPECT_EQ(m->z80.pc, 0x800D);
+    // The next request comes at line 306 of the next video frame, within this host frame.
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->state.memory[kCounter], 1);
+}
+
+TEST(LoopHalt, WithInterruptsDisabledTheFrameEndsAndTheClocksRunOn) {
+    auto m = make_machine();
+    MachineIo io;
+    load(*m, 0x8000, {0xF3, 0x76}); // DI; HALT
+    m->z80.pc = 0x8000;
+    const uint32_t samples0 = m->sound.streams[0].writeIndex;
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->z80.pc, 0x8001);
+    EXPECT_EQ(m->state.scanline, 1); // 71589 cycles: 313 lines done
+    const uint32_t samples1 = m->sound.streams[0].writeIndex;
+    EXPECT_EQ(samples1 - samples0, 883u);
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->z80.pc, 0x8001);
+    EXPECT_EQ(m->state.scanline, 3); // 143178 cycles: 627 lines done
+    EXPECT_EQ(m->sound.streams[0].writeIndex - samples1, 884u);
+}
+
+TEST(LoopHalt, AHaltCarriedIntoTheNextFrameStillWaitsForTheInterrupt) {
+    auto m = make_machine();
+    MachineIo io;
+    // IM 1; LD HL,kCounter; EI; wait: LD A,(HL); OR A; JR Z,wait; HALT; JR $
+    load(*m, 0x8000, {0xED, 0x56, 0x21, 0x00, 0x90, 0xFB, 0x7E, 0xB7, 0x28, 0xFC, 0x76, 0x18, 0xFE});
+    load_counting_handler(*m);
+    m->z80.pc = 0x8000;
+    // The HALT comes just after the first interrupt: the rest of the slice holds no other.
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->state.memory[kCounter], 1);
+    EXPECT_EQ(m->z80.pc, 0x800A);
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->state.memory[kCounter], 2);
+    // The HALT credited the whole slice at once, so the interrupt came at its
+    // end; the handler was entered with the return address past the HALT.
+    EXPECT_EQ(m->state.memory[m->z80.sp] | m->state.memory[uint16_t(m->z80.sp + 1)] << 8, 0x800B);
+}
+
+TEST(LoopSound, OneSamplePerCyclesPerSample) {
+    struct Case {
+        int32_t model;
+        int32_t cyclesPerSample;
+        uint32_t perFrameLow, fiveFrames;
+    };
+    for (const Case& c : {Case{kModelVZ200, 81, 883, 4419}, Case{kModelVZ300, 80, 886, 4433}}) {
+        auto m = make_machine({c.model, kTvPal});
+        MachineIo io;
+        SCOPED_TRACE(c.model);
+        EXPECT_EQ(m->loop.cyclesPerSample, c.cyclesPerSample);
+        // LD A,20h; LD (6800h),A; JR $ : the speaker goes to -32768 before the first sample.
+        load(*m, 0x8000, {0x3E, 0x20, 0x32, 0x00, 0x68, 0x18, 0xFE});
+        m->z80.pc = 0x8000;
+        const SoundStream& s = m->sound.streams[0];
+        uint32_t total = 0;
+        for (int frame = 0; frame < 5; ++frame) {
+            const uint32_t before = s.writeIndex;
+            ASSERT_EQ(machine_run_frame(*m, io), 0);
+            const uint32_t pushed = (s.writeIndex - before) & (kSoundRingSize - 1);
+            EXPECT_TRUE(pushed == c.perFrameLow || pushed == c.perFrameLow + 1) << pushed;
+            total += pushed;
+        }
+        EXPECT_EQ(total, c.fiveFrames);
+        EXPECT_TRUE(std::all_of(s.ring.begin(), s.ring.begin() + 4096, [](int16_t v) { return v == -32768; }));
+    }
+}
+
+TEST(LoopSound, ResetAfterAModelChangeKeepsAbout882SamplesAFrame) {
+    struct Case {
+        int32_t from, to, cyclesPerSample;
+        uint32_t perFrameLow;
+        int32_t linesLow; // whole lines in one host frame of the new model
+    };
+    for (const Case& c : {Case{kModelVZ200, kModelVZ300, 80, 886, 311}, Case{kModelVZ300, kModelVZ200, 81, 883, 313}}) {
+        SCOPED_TRACE(testing::Message() << "model " << c.from << " to " << c.to);
+        auto m = make_machine({c.from, kTvPal});
+        MachineIo io;
+        m->settings.model = c.to;
+        machine_reset(*m);
+        EXPECT_EQ(m->loop.cyclesPerSample, c.cyclesPerSample);
+        load_idle_loop(*m);
+        const SoundStream& s = m->sound.streams[0];
+        for (int frame = 0; frame < 3; ++frame) {
+            const uint32_t before = s.writeIndex;
+            ASSERT_EQ(machine_run_frame(*m, io), 0);
+            const uint32_t pushed = (s.writeIndex - before) & (kSoundRingSize - 1);
+            EXPECT_TRUE(pushed == c.perFrameLow || pushed == c.perFrameLow + 1) << "frame " << frame << ": " << pushed;
+            if (frame == 0) {
+                // The idle loop's last instruction may overshoot the frame into one more line.
+                const int32_t lines = m->state.timing.linesPerFrame;
+                EXPECT_TRUE(m->state.scanline == c.linesLow % lines || m->state.scanline == (c.linesLow + 1) % lines)
+                    << m->state.scanline;
+            }
+        }
+    }
+}
+
+TEST(LoopKeyboard, RowsLandOnlyWhenTheFirstActiveLineCompletes) {
+    for (const Config& c : {kConfigs[0], kConfigs[3]}) {
+        auto m = make_machine(c);
+        MachineIo io;
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " tv " << c.tv);
+        load_idle_loop(*m);
+        const int32_t firstActive = first_active_line(m->state.timing);
+        const int32_t interrupt = m->state.timing.interruptLine;
+        HostKeys a, b, ctrl, none;
+        a.set(kKeyA);
+        b.set(kKeyB);
+        ctrl.set(kKeyLeftControl);
+        // Polls between the interrupt line and the first active line must wait for it.
+        struct Poll {
+            int32_t line;
+            const HostKeys* keys;
+        };
+        const Poll polls[] = {{10, &a},          {200, &b},
+                              {interrupt, &ctrl}, {0, &b},
+                              {firstActive, &none}, // lands: none
+                              {firstActive + 5, &ctrl}, {interrupt + 2, &a},
+                              {firstActive - 1, &b}}; // lands: B
+        size_t next = 0;
+        std::vector<std::array<uint8_t, 8>> landed;
+        for (int i = 0; i < 40000 && landed.size() < 3; ++i) {
+            const auto rowsBefore = m->state.keyboardRows;
+            const int32_t lineBefore = m->state.scanline;
+            if (next < std::size(polls) && lineBefore == polls[next].line) poll_input(*m, *polls[next++].keys);
+            machine_step(*m, io);
+            const bool crossed = lineBefore <= firstActive && m->state.scanline > firstActive;
+            if (crossed) {
+                ASSERT_EQ(m->state.keyboardRows, m->input.pendingRows) << "line " << m->state.scanline;
+                landed.push_back(m->state.keyboardRows);
+            } else {
+                ASSERT_EQ(m->state.keyboardRows, rowsBefore) << "changed at line " << m->state.scanline;
+            }
+        }
+        ASSERT_EQ(landed.size(), 3u);
+        const std::array<uint8_t, 8> noKey{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        auto withKey = [&](int row, uint8_t value) {
+            auto rows = noKey;
+            rows[size_t(row)] = value;
+            return rows;
+        };
+        EXPECT_EQ(landed[0], withKey(1, 0xEF)); // A
+        EXPECT_EQ(landed[1], noKey);
+        EXPECT_EQ(landed[2], withKey(2, 0xFE)); // B
+    }
+}
+
+TEST(LoopKeyboard, AHeldKeyIsReadThroughTheBusAfterTheNextFrame) {
+    auto m = make_machine();
+    MachineIo io;
+    load_idle_loop(*m);
+    HostKeys a;
+    a.set(kKeyA);
+    poll_input(*m, a);
+    EXPECT_EQ(bus_read(*m, 0x68FD), 0xFF);
+    ASSERT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(bus_read(*m, 0x68FD), 0xEF);
+    EXPECT_EQ(bus_read(*m, 0x68FE), 0xFF);
+}
+
+// Runs frames, resuming after every stop, and returns the addresses it stopped at.
+std::set<uint16_t> run_collecting_stops(Machine& m, MachineIo& io, int frames) {
+    std::set<uint16_t> stops;
+    for (int frame = 0; frame < frames; ++frame) {
+        int guard = 0;
+        while (machine_run_frame(m, io) == 1 && ++guard < 100000) {
+            EXPECT_EQ(m.z80.pc, m.z80.stop_pc);
+            stops.insert(m.z80.stop_pc);
+        }
+    }
+    return stops;
+}
+
+TEST(BreakpointRun, StopsAtEachAddressInTheTextAndResumesTheSameFrame) {
+    auto m = make_machine();
+    MachineIo io;
+    // IM 1; EI; LD HL,kCounter; loop: JP 1234h   at 1234h: NOP; JP loop
+    load(*m, 0x8000, {0xED, 0x56, 0xFB, 0x21, 0x00, 0x90, 0xC3, 0x34, 0x12});
+    load(*m, 0x1234, {0x00, 0xC3, 0x06, 0x80});
+    load_counting_handler(*m);
+    m->z80.pc = 0x8000;
+    auto reference = std::make_unique<Machine>(*m);
+
+    breakpoints_set(m->breakpoints, "0038 1234");
+    ASSERT_EQ(machine_run_frame(*m, io), 1);
+    EXPECT_EQ(m->z80.stop_pc, 0x1234);
+    EXPECT_EQ(m->z80.pc, 0x1234); // the instruction there has not run yet
+    const int32_t left = m->z80.cycles_left;
+    EXPECT_GT(left, 0);
+    ASSERT_EQ(machine_run_frame(*m, io), 1);
+    EXPECT_EQ(m->z80.stop_pc, 0x1234);
+    EXPECT_EQ(left - m->z80.cycles_left, 24); // NOP, JP, JP: not a new frame
+
+    EXPECT_EQ(run_collecting_stops(*m, io, 3), (std::set<uint16_t>{0x0038, 0x1234}));
+    EXPECT_EQ(m->state.memory[kCounter], 3);
+
+    // Stopping and resuming changes nothing in what the frames do.
+    MachineIo referenceIo;
+    for (int frame = 0; frame < 3; ++frame) ASSERT_EQ(machine_run_frame(*reference, referenceIo), 0);
+    EXPECT_EQ(m->state.scanline, reference->state.scanline);
+    EXPECT_EQ(m->z80.cycles_left, reference->z80.cycles_left);
+    EXPECT_EQ(m->z80.pc, reference->z80.pc);
+    EXPECT_EQ(m->z80.sp, reference->z80.sp);
+    EXPECT_EQ(m->state.memory[kCounter], reference->state.memory[kCounter]);
+}
+
+TEST(BreakpointRun, DigitsNeedNoSeparators) {
+    auto m = make_machine();
+    MachineIo io;
+    load(*m, 0x8000, {0xC3, 0x34, 0x12});           // JP 1234h
+    load(*m, 0x1234, {0xC3, 0x45, 0x23});           // JP 2345h
+    load(*m, 0x2345, {0xC3, 0x00, 0x80});           // JP 8000h
+    m->z80.pc = 0x8000;
+    breakpoints_set(m->breakpoints, "12345");
+    EXPECT_EQ(run_collecting_stops(*m, io, 1), (std::set<uint16_t>{0x1234, 0x2345}));
+}
+
+TEST(BreakpointSet, UpperCaseFourDigitRunsFromTheFirst31Characters) {
+    Breakpoints b;
+    auto count = [&b] {
+        int n = 0;
+        for (uint64_t w : b.bits) n += std::popcount(w);
+        return n;
+    };
+    breakpoints_set(b, "12345");
+    EXPECT_EQ(count(), 2);
+    breakpoints_set(b, "7ae9");
+    EXPECT_EQ(std::string(b.text.data()), "7AE9");
+    EXPECT_TRUE(breakpoint_at(b, 0x7AE9));
+    EXPECT_EQ(count(), 1);
+    for (const char* none : {"", "12G4 ABC"}) {
+        breakpoints_set(b, none);
+        EXPECT_EQ(count(), 0) << none;
+    }
+    breakpoints_set(b, std::string(27, ' ') + "BEEF");
+    EXPECT_TRUE(breakpoint_at(b, 0xBEEF));
+    breakpoints_set(b, std::string(28, ' ') + "BEEF");
+    EXPECT_EQ(count(), 0);
+}
+
+} // namespace
