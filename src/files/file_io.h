@@ -1,0 +1,15 @@
+// Whole-file reads and writes with the size limits the formats set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/file_outcome.h"
+
+// Reads a whole file of at most `limit` bytes; a larger one is refused unread.
+FileOutcome read_file_limited(const std::string& path, size_t limit, std::vector<uint8_t>& out);
+
+// Creates or truncates the file and writes the bytes; a failure is reported.
+FileOutcome write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+FileOutcome write_file(const std::string& path, const uint8_t* bytes, size_t size);

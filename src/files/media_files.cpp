@@ -1,0 +1,123 @@
+#include "files/media_files.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "files/file_io.h"
+#include "input/keyboard.h"
+#include "machine/machine.h"
+#include "machine/machine_io.h"
+
+namespace {
+
+FileOutcome load_at(Machine& m, const std::string& path, uint16_t address) {
+    std::vector<uint8_t> bytes;
+    const FileOutcome read = read_file_limited(path, 0x10000, bytes);
+    if (!read.done) return read;
+    const size_t fits = std::min(bytes.size(), size_t(0x10000 - address));
+    std::memcpy(&m.state.memory[address], bytes.data(), fits);
+    return FileOutcome::ok(fits < bytes.size() ? "The image runs past 0xFFFF; its last bytes were not loaded." : "");
+}
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+    if (at + 4 > b.size()) return 0;
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
+    if (at + 2 > b.size()) return 0;
+    return uint16_t(b[at] | b[at + 1] << 8);
+}
+
+} // namespace
+
+FileOutcome rom_load(Machine& m, const std::string& path) {
+    settings_set_path(m.settings.romFile, path);
+    const FileOutcome result = load_at(m, path, kRomAddress);
+    if (result.done) m.romImageLoaded = true;
+    return result;
+}
+
+FileOutcome cartridge_load(Machine& m, const std::string& path) {
+    settings_set_path(m.settings.cartridgeFile, path);
+    return load_at(m, path, kCartridgeAddress);
+}
+
+FileOutcome rom_save(const Machine& m, const std::string& path) {
+    return write_file(path, &m.state.memory[kRomAddress], kRomSize);
+}
+
+FileOutcome cartridge_save(const Machine& m, const std::string& path) {
+    return write_file(path, &m.state.memory[kCartridgeAddress], kCartridgeSize);
+}
+
+FileOutcome font_load(Machine& m, const std::string& path) {
+    std::vector<uint8_t> bytes;
+    const FileOutcome read = read_file_limited(path, kFontFileMax, bytes);
+    if (!read.done) return read;
+    if (bytes.size() < kFontFileMin)
+        return FileOutcome::refused("A font file holds 960 bytes; " + path + " has only " +
+                                    std::to_string(bytes.size()) + ".");
+    std::memcpy(m.fontTable.data(), bytes.data(), kFontSize);
+    return FileOutcome::ok();
+}
+
+// The pixel rows are taken from offset 62 (file header, information header and
+// a two-entry colour table), bottom row first, each padded to four bytes; the
+// bits are copied as they stand. Sizes come from the file, so every read is
+// checked against it and the rearranged picture is held to 8192 bytes.
+FileOutcome bitmap_import_bytes(Machine& m, const std::vector<uint8_t>& file) {
+    if (file.size() > kBitmapFileMax) return FileOutcome::refused("The bitmap is larger than 65536 bytes.");
+    constexpr size_t kPixelsAt = 62;
+    constexpr size_t kBufferSize = 8192;
+    const int32_t width = int32_t(le32(file, 18));
+    const int32_t height = int32_t(le32(file, 22));
+    const uint16_t bits = le16(file, 28);
+    const uint32_t imageSize = le32(file, 34);
+    const bool expected = width == 256 && height == 192 && imageSize == kBitmapBytes;
+
+    std::vector<uint8_t> picture(kBufferSize, 0);
+    const int64_t rowBytes = width > 0 ? int64_t(width) * bits / 8 : 0;
+    const int64_t stride = (rowBytes + 3) / 4 * 4;
+    size_t filled = 0;
+    for (int64_t i = 0; i < height && rowBytes > 0 && filled < kBufferSize; ++i) {
+        const int64_t rowStart = (height - 1 - i) * stride; // within the pixel rows
+        for (int64_t k = 0; k < rowBytes && filled < kBufferSize; ++k, ++filled) {
+            const int64_t at = rowStart + k;
+            const bool inside = at < int64_t(kBufferSize) && kPixelsAt + size_t(at) < file.size();
+            picture[filled] = inside ? file[kPixelsAt + size_t(at)] : 0;
+        }
+    }
+    std::memcpy(&m.state.memory[kBitmapAddress], picture.data(), kBitmapBytes);
+    return FileOutcome::ok(expected ? "" : kBitmapSizeMessage);
+}
+
+FileOutcome bitmap_import(Machine& m, const std::string& path) {
+    std::vector<uint8_t> bytes;
+    const FileOutcome read = read_file_limited(path, kBitmapFileMax, bytes);
+    if (!read.done) return read;
+    return bitmap_import_bytes(m, bytes);
+}
+
+FileOutcome text_load(Machine& m, const std::string& path) {
+    std::vector<uint8_t> bytes;
+    const FileOutcome read = read_file_limited(path, kTypingBufferSize - 1, bytes);
+    if (!read.done) return read;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!typing_start(m, text)) return FileOutcome::refused("The text does not fit the typing buffer.");
+    return FileOutcome::ok();
+}
+
+std::string printer_path_for(const std::string& chosen) {
+    return chosen.find('.') == std::string::npos ? chosen + ".txt" : chosen;
+}
+
+FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* used) {
+    const std::string path = printer_path_for(chosen);
+    if (used) *used = path;
+    FilePtr f(std::fopen(path.c_str(), "wb+"));
+    if (!f) return FileOutcome::refused("Cannot create the printer file " + path + ".");
+    io.printerFile = std::move(f);
+    io.printerPending = false;
+    return FileOutcome::ok();
+}
