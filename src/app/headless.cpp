@@ -1,0 +1,251 @@
+#include "app/headless.h"
+
+#include <charconv>
+#include <cstdio>
+#include <ostream>
+
+#include "app/png_image.h"
+#include "debugger/debugger.h"
+#include "debugger/disassembler.h"
+#include "files/config.h"
+#include "files/file_io.h"
+#include "files/media_files.h"
+#include "files/vz_file.h"
+#include "input/keyboard.h"
+#include "machine/cassette.h"
+#include "machine/disk.h"
+#include "machine/emulator.h"
+#include "machine/frame.h"
+#include "video/picture.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kFramesAfterTyping = 10; // lets the program in the machine take in the last key
+
+class Script {
+public:
+    Script(std::ostream& out, std::ostream& err) : out_(out), err_(err) { machine_reset(m()); }
+
+    int run(const std::vector<std::string>& args);
+
+private:
+    Machine& m() { return emu_.m(); }
+
+    // Runs one frame as the frame step does at the Maximum rate; false when a
+    // breakpoint stopped it.
+    bool frame() {
+        if (machine_run_frame(m(), emu_.io) != 0) {
+            out_ << "Stopped at breakpoint " << hex4(m().z80.stop_pc) << "\n";
+            print_panes();
+            return false;
+        }
+        poll_input(m(), HostKeys{});
+        return true;
+    }
+
+    // The debugger's four text panes, with plain line ends.
+    void print_panes() {
+        for (const std::string& pane : {debugger_registers_text(m()), debugger_pointers_text(m()),
+                                        debugger_hardware_text(m()), debugger_disassembly_text(m())}) {
+            std::string text;
+            for (const char c : pane)
+                if (c != '\r') text += c;
+            out_ << text << (text.empty() || text.back() != '\n' ? "\n" : "") << "\n";
+        }
+    }
+
+    static std::string hex4(uint16_t v) {
+        char s[8];
+        std::snprintf(s, sizeof s, "%04X", v);
+        return s;
+    }
+
+    bool check(const FileOutcome& r, const std::string& what) {
+        if (!r.message.empty()) err_ << what << ": " << r.message << "\n";
+        return r.done;
+    }
+
+    std::ostream& out_;
+    std::ostream& err_;
+    Emulator emu_;
+};
+
+std::string unescape_typed(const std::string& text) {
+    std::string typed;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            const char next = text[i + 1];
+            if (next == 'r') {
+                typed += '\r';
+                ++i;
+                continue;
+            }
+            if (next == '\\') {
+                typed += '\\';
+                ++i;
+                continue;
+            }
+        }
+        typed += text[i];
+    }
+    return typed;
+}
+
+bool parse_count(const std::string& s, long& value) {
+    const char* end = s.data() + s.size();
+    const auto r = std::from_chars(s.data(), end, value);
+    return r.ec == std::errc() && r.ptr == end && value >= 0;
+}
+
+int Script::run(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& opt = args[i];
+        auto value = [&](const char* what) -> const std::string* {
+            if (i + 1 >= args.size()) {
+                err_ << opt << " needs " << what << "\n";
+                return nullptr;
+            }
+            return &args[++i];
+        };
+
+        if (opt == "--help" || opt == "-h") {
+            out_ << headless_usage();
+        } else if (opt == "--config") {
+            const std::string* path = value("a configuration file");
+            if (!path) return kExitUsage;
+            if (!config_read_file(m().settings, *path)) {
+                err_ << "Cannot read the configuration file " << *path << "\n";
+                return kExitFailed;
+            }
+            machine_reset(m());
+        } else if (opt == "--rom" || opt == "--cartridge") {
+            const std::string* path = value("a file");
+            if (!path) return kExitUsage;
+            const FileOutcome r = opt == "--rom" ? rom_load(m(), *path) : cartridge_load(m(), *path);
+            if (!check(r, opt)) return kExitFailed;
+        } else if (opt == "--no-cartridge") {
+            m().settings.cartridgeEnabled = 0;
+        } else if (opt == "--reset") {
+            machine_reset(m());
+        } else if (opt == "--frames") {
+            const std::string* count = value("a number of frames");
+            long frames = 0;
+            if (!count || !parse_count(*count, frames)) {
+                err_ << "--frames needs a number of frames\n";
+                return kExitUsage;
+            }
+            for (long f = 0; f < frames && frame(); ++f) {}
+        } else if (opt == "--type") {
+            const std::string* text = value("a text");
+            if (!text) return kExitUsage;
+            if (!typing_start(m(), unescape_typed(*text))) {
+                err_ << "--type: the text is too long\n";
+                return kExitUsage;
+            }
+            bool running = true;
+            while (running && m().input.typingActive) running = frame();
+            for (int f = 0; running && f < kFramesAfterTyping; ++f) running = frame();
+        } else if (opt == "--load") {
+            const std::string* path = value("a .vz file");
+            if (!path || !check(vz_load(m(), *path), "--load")) return path ? kExitFailed : kExitUsage;
+        } else if (opt == "--disk1" || opt == "--disk2") {
+            const std::string* path = value("a disk image");
+            if (!path) return kExitUsage;
+            if (!disk_mount(m(), emu_.io, opt == "--disk1" ? 0 : 1, *path)) {
+                err_ << "Cannot open or create the disk image " << *path << "\n";
+                return kExitFailed;
+            }
+        } else if (opt == "--tape-play") {
+            const std::string* path = value("a .wav file");
+            if (!path) return kExitUsage;
+            emu_.io.tape.path = tape_path_for(*path);
+            switch (tape_play(m(), emu_.io)) {
+            case kTapePlaying: break;
+            case kTapeCannotOpen: err_ << "Could not open file. Please map to a valid image\n"; return kExitFailed;
+            default: err_ << "WAV file must be 22050hz 8 bit mono PCM. Please map to another image\n"; return kExitFailed;
+            }
+        } else if (opt == "--tape-record") {
+            const std::string* path = value("a .wav file");
+            if (!path) return kExitUsage;
+            emu_.io.tape.path = tape_path_for(*path);
+            if (!tape_record(m(), emu_.io)) {
+                err_ << "Cannot create the tape file " << emu_.io.tape.path << "\n";
+                return kExitFailed;
+            }
+        } else if (opt == "--tape-stop") {
+            tape_stop(m(), emu_.io);
+        } else if (opt == "--printer") {
+            const std::string* path = value("a file");
+            if (!path || !check(printer_map(emu_.io, *path), "--printer")) return path ? kExitFailed : kExitUsage;
+        } else if (opt == "--screenshot") {
+            const std::string* path = value("a .png file");
+            if (!path) return kExitUsage;
+            std::string why;
+            if (!png_write_rgb(*path, kFrameWidth, kShownRows, picture_rgb(m()), &why)) {
+                err_ << "Cannot write the screenshot " << *path << ": " << why << "\n";
+                return kExitFailed;
+            }
+        } else if (opt == "--dump-memory") {
+            const std::string* path = value("a file");
+            if (!path) return kExitUsage;
+            if (!check(write_file(*path, m().state.memory.data(), m().state.memory.size()), "--dump-memory"))
+                return kExitFailed;
+        } else if (opt == "--disassemble") {
+            const std::string* from = value("a start and an end address");
+            const std::string* to = from ? value("an end address") : nullptr;
+            const auto start = from ? debugger_parse_address(*from) : std::nullopt;
+            const auto end = to ? debugger_parse_address(*to) : std::nullopt;
+            if (!start || !end) {
+                err_ << "--disassemble needs two hex addresses (up to four digits each)\n";
+                return kExitUsage;
+            }
+            for (const char c : listing(m().state.memory, *start, *end))
+                if (c != '\r') out_ << c;
+        } else if (opt == "--break") {
+            const std::string* addresses = value("breakpoint addresses");
+            if (!addresses) return kExitUsage;
+            breakpoints_set(m().breakpoints, *addresses);
+        } else if (opt == "--print-screen") {
+            out_ << screen_text(m());
+        } else {
+            err_ << "Unknown option " << opt << "\n" << headless_usage();
+            return kExitUsage;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+const char* headless_usage() {
+    return "Usage: kolt-headless [OPTION]...\n"
+           "Runs the emulated VZ200/VZ300 without a window. Options act in the order given.\n"
+           "The machine starts as the desktop does: default settings, then a reset.\n"
+           "  --config FILE        settings from a kolt.cfg image, then a reset\n"
+           "  --rom FILE           load a system ROM image at 0x0000 (kept for later resets)\n"
+           "  --cartridge FILE     load a cartridge image at 0x4000 (kept for later resets)\n"
+           "  --no-cartridge       no cartridge from the next reset on\n"
+           "  --reset              reset the machine\n"
+           "  --frames N           run N frames (1/50 s of emulated time each)\n"
+           "  --type TEXT          type TEXT as Paste does (\\r is RETURN), running the frames it needs\n"
+           "  --load FILE.vz       load a VZ program (machine code starts at once)\n"
+           "  --disk1 FILE, --disk2 FILE   mount a disk image\n"
+           "  --tape-play FILE     play a 22050 Hz 8-bit mono WAV into the cassette input\n"
+           "  --tape-record FILE   record the cassette output into a WAV file\n"
+           "  --tape-stop          stop playing or recording\n"
+           "  --printer FILE       send printer output to FILE\n"
+           "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
+           "  --dump-memory FILE   write the 64 KB memory image\n"
+           "  --print-screen       print the 16 x 32 text screen\n"
+           "  --disassemble START END   print a listing of START to END (hex addresses)\n"
+           "  --break ADDRS        stop at these addresses (four hex digits each, as the debugger\n"
+           "                       takes them); a stop prints the debugger's panes and ends\n"
+           "                       the --frames or --type that was running\n";
+}
+
+int run_headless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Script script(out, err);
+    return script.run(args);
+}
