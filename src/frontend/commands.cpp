@@ -1,0 +1,139 @@
+#include "frontend/commands.h"
+
+#include <array>
+
+#include "machine/settings.h"
+
+namespace {
+
+using C = Command;
+using G = CheckGroup;
+using F = SettingField;
+
+constexpr CommandInfo kCommands[] = {
+    {C::LoadVz, "&File|Load VZ", G::None, F::None, 0, false, 0},
+    {C::SaveVz, "&File|Save VZ", G::None, F::None, 0, false, 1},
+    {C::LoadTxt, "&File|Load TXT", G::None, F::None, 0, true},
+    {C::MountDrive1, "&File|Disk|Mount|Drive 1", G::None, F::None, 0, false, 4},
+    {C::MountDrive2, "&File|Disk|Mount|Drive 2", G::None, F::None, 0, false, 5},
+    {C::UnmountDrive1, "&File|Disk|Unmount|Drive 1"},
+    {C::UnmountDrive2, "&File|Disk|Unmount|Drive 2"},
+    {C::Play, "&File|Cassette|Play", G::None, F::None, 0, false, 6},
+    {C::Record, "&File|Cassette|Record", G::None, F::None, 0, false, 7},
+    {C::Stop, "&File|Cassette|Stop", G::None, F::None, 0, false, 8},
+    {C::MapPrinter, "&File|Map Printer", G::None, F::None, 0, false, 3},
+    {C::LoadRom, "&File|Load ROM", G::None, F::None, 0, true},
+    {C::LoadCartridge, "&File|Load Cartridge"},
+    {C::LoadFont, "&File|Load Font"},
+    {C::SaveRom, "&File|Save ROM"},
+    {C::SaveCartridge, "&File|Save Cartridge"},
+    {C::Reset, "&File|Reset", G::None, F::None, 0, true},
+    {C::Exit, "&File|E&xit"},
+    {C::Paste, "Edit|Paste", G::None, F::None, 0, false, 2},
+    {C::SizeX1, "Options|Screen Size|x1", G::ScreenSize, F::None, 0, false, -1, true},
+    {C::SizeX2, "Options|Screen Size|x2", G::ScreenSize},
+    {C::SizeX3, "Options|Screen Size|x3", G::ScreenSize},
+    {C::FullScreen, "Options|Screen Size|Full Screen (F11)"},
+    {C::ModelVz200, "Options|Model|VZ200 (3.5795 mhz)", G::Model, F::Model, kModelVZ200},
+    {C::ModelVz300, "Options|Model|VZ300 (3.5469 mhz)", G::Model, F::Model, kModelVZ300},
+    {C::Pal, "Options|Model|PAL", G::TvStandard, F::TvStandard, kTvPal},
+    {C::Ntsc, "Options|Model|NTSC", G::TvStandard, F::TvStandard, kTvNtsc},
+    {C::Mem8k, "Options|Memory|8k", G::Memory, F::RamTop, kRamTop8k},
+    {C::Mem18k, "Options|Memory|18k", G::Memory, F::RamTop, kRamTop18k},
+    {C::Mem24k, "Options|Memory|24k", G::Memory, F::RamTop, kRamTop24k},
+    {C::Mem34k, "Options|Memory|34k", G::Memory, F::RamTop, kRamTop34k},
+    {C::Mem4mb, "Options|Memory|4mb", G::Memory, F::RamTop, kRamTop4mb},
+    {C::EffectsOn, "Options|Display|6847 Effects|On", G::Effects, F::Effects6847, 1},
+    {C::EffectsOff, "Options|Display|6847 Effects|Off", G::Effects, F::Effects6847, 0},
+    {C::RateNormal, "Options|Display|FrameRate|Normal", G::FrameRate, F::FrameRateNormal, 1},
+    {C::RateMaximum, "Options|Display|FrameRate|Maximum", G::FrameRate, F::FrameRateNormal, 0},
+    {C::CartridgeEnabled, "Options|Cartridge|Enabled", G::Cartridge, F::CartridgeEnabled, 1, false, -1, true},
+    {C::CartridgeDisabled, "Options|Cartridge|Disabled", G::Cartridge, F::CartridgeEnabled, 0},
+    {C::JoystickEnabled, "Options|Joystick|Enabled", G::Joystick, F::JoystickEnabled, 1},
+    {C::JoystickDisabled, "Options|Joystick|Disabled", G::Joystick, F::JoystickEnabled, 0, false, -1, true},
+    {C::SpeakerEnabled, "Options|Speaker|Enabled", G::Speaker, F::None, 0, false, -1, true},
+    {C::SpeakerDisabled, "Options|Speaker|Disabled", G::Speaker},
+    {C::CassetteAudioEnabled, "Options|Cassette Audio|Enabled", G::CassetteAudio, F::CassetteAudio, 1},
+    {C::CassetteAudioDisabled, "Options|Cassette Audio|Disabled", G::CassetteAudio, F::CassetteAudio, 0},
+    {C::DiskAudioEnabled, "Options|Disk Audio|Enabled", G::DiskAudio, F::DiskAudio, 1},
+    {C::DiskAudioDisabled, "Options|Disk Audio|Disabled", G::DiskAudio, F::DiskAudio, 0},
+    {C::GfxNone, "Options|Extended GFX|None", G::ExtendedGfx, F::ExtendedGfx, kGfxNone},
+    {C::GfxAustralian, "Options|Extended GFX|Australian", G::ExtendedGfx, F::ExtendedGfx, kGfxAustralian, false, -1,
+     true},
+    {C::GfxGerman, "Options|Extended GFX|German", G::ExtendedGfx, F::ExtendedGfx, kGfxGerman},
+    {C::SoundNone, "Options|Extended Sound|None", G::ExtendedSound, F::ExtendedSound, 0},
+    {C::SoundSn76489, "Options|Extended Sound|SN76489", G::ExtendedSound, F::ExtendedSound, 1},
+    {C::WriteRomEnabled, "Options|Write To ROM|Enabled", G::WriteToRom, F::WriteToRom, 1},
+    {C::WriteRomDisabled, "Options|Write To ROM|Disabled", G::WriteToRom, F::WriteToRom, 0},
+    {C::WriteCartridgeEnabled, "Options|Write to Cartridge|Enabled", G::WriteToCartridge, F::WriteToCartridge, 1},
+    {C::WriteCartridgeDisabled, "Options|Write to Cartridge|Disabled", G::WriteToCartridge, F::WriteToCartridge,
+     0},
+    {C::SaveConfig, "Options|Save Config", G::None, F::None, 0, true},
+    {C::Debugger, "Utils|Debugger", G::None, F::None, 0, false, 9},
+    {C::LoadBitmap, "Utils|Load BitMap"},
+    {C::About, "&Help|&About ..."},
+};
+
+constexpr SettingField kStartupOrder[] = {
+    F::Model,        F::TvStandard,      F::Effects6847,     F::RamTop,        F::CartridgeEnabled,
+    F::ExtendedGfx,  F::JoystickEnabled, F::ExtendedSound,   F::FrameRateNormal, F::WriteToRom,
+    F::WriteToCartridge, F::CassetteAudio, F::DiskAudio,
+};
+
+} // namespace
+
+std::span<const CommandInfo> command_table() { return kCommands; }
+
+const CommandInfo* command_info(Command id) {
+    for (const CommandInfo& c : kCommands)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+int32_t setting_value(const Settings& s, SettingField field) {
+    switch (field) {
+    case F::Model: return s.model;
+    case F::TvStandard: return s.tvStandard;
+    case F::RamTop: return s.ramTop;
+    case F::Effects6847: return s.effects6847;
+    case F::FrameRateNormal: return s.frameRateNormal;
+    case F::CartridgeEnabled: return s.cartridgeEnabled;
+    case F::JoystickEnabled: return s.joystickEnabled;
+    case F::CassetteAudio: return s.cassetteAudio;
+    case F::DiskAudio: return s.diskAudio;
+    case F::ExtendedGfx: return s.extendedGfx;
+    case F::ExtendedSound: return s.extendedSound;
+    case F::WriteToRom: return s.writeToRom;
+    case F::WriteToCartridge: return s.writeToCartridge;
+    case F::None: break;
+    }
+    return 0;
+}
+
+void apply_setting(Settings& s, SettingField field, int32_t value) {
+    switch (field) {
+    case F::Model: s.model = value; break;
+    case F::TvStandard: s.tvStandard = value; break;
+    case F::RamTop: s.ramTop = value; break;
+    case F::Effects6847: s.effects6847 = value; break;
+    case F::FrameRateNormal: s.frameRateNormal = uint8_t(value); break;
+    case F::CartridgeEnabled: s.cartridgeEnabled = value; break;
+    case F::JoystickEnabled: s.joystickEnabled = value; break;
+    case F::CassetteAudio: s.cassetteAudio = uint8_t(value); break;
+    case F::DiskAudio: s.diskAudio = uint8_t(value); break;
+    case F::ExtendedGfx: s.extendedGfx = value; break;
+    case F::ExtendedSound: s.extendedSound = value; break;
+    case F::WriteToRom: s.writeToRom = value; break;
+    case F::WriteToCartridge: s.writeToCartridge = value; break;
+    case F::None: break;
+    }
+}
+
+std::optional<Command> option_command_for(const Settings& s, SettingField field) {
+    const int32_t value = setting_value(s, field);
+    for (const CommandInfo& c : kCommands)
+        if (c.field == field && c.value == value) return c.id;
+    return std::nullopt;
+}
+
+std::span<const SettingField> startup_option_order() { return kStartupOrder; }

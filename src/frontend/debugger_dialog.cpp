@@ -1,0 +1,207 @@
+#include "frontend/debugger_dialog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "debugger/debugger.h"
+#include "machine/emulator.h"
+
+namespace {
+
+// Kept while the dialog is closed, for the whole run.
+uint16_t gMemoryViewAddress = 0;
+
+QString panel_text(const std::string& text) {
+    QString t = QString::fromStdString(text);
+    t.remove('\r');
+    return t;
+}
+
+QPixmap pane_pixmap(const std::vector<uint8_t>& rgb) {
+    const QImage image(rgb.data(), kDebugPaneWidth, kDebugPaneHeight, kDebugPaneWidth * 3, QImage::Format_RGB888);
+    return QPixmap::fromImage(image.copy());
+}
+
+} // namespace
+
+
+DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent), emu_(emu) {
+    setWindowTitle("KOLT Debugger");
+    QFont font("Courier New", 10);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    setFont(font);
+    const QFontMetrics metrics(font);
+    // Dialog units: a quarter of the average character width, an eighth of its height.
+    const double ux = metrics.averageCharWidth() / 4.0, uy = metrics.height() / 8.0;
+    auto place = [&](QWidget* w, int x, int y, int width, int height) {
+        w->setGeometry(int(x * ux), int(y * uy), int(width * ux), int(height * uy));
+    };
+    auto group = [&](const char* title, int x, int y, int width, int height) {
+        auto* box = new QGroupBox(title, this);
+        place(box, x, y, width, height);
+        box->lower();
+    };
+    auto pane = [&](int x, int y, int width, int height, bool scroll) {
+        auto* edit = new QPlainTextEdit(this);
+        edit->setReadOnly(true);
+        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit->setVerticalScrollBarPolicy(scroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        place(edit, x, y, width, height);
+        return edit;
+    };
+    auto button = [&](const char* text, int x, int y, int width, int height) {
+        auto* b = new QPushButton(text, this);
+        b->setAutoDefault(false);
+        place(b, x, y, width, height);
+        return b;
+    };
+    auto edit = [&](int x, int y, int width, int height) {
+        auto* e = new QLineEdit(this);
+        place(e, x, y, width, height);
+        return e;
+    };
+    auto label = [&](const char* text, int x, int y, int width, int height) {
+        auto* l = new QLabel(text, this);
+        place(l, x, y, width, height);
+    };
+    auto picture = [&](int x, int y, int width, int height) {
+        auto* l = new QLabel(this);
+        l->setFrameShape(QFrame::Box);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        place(l, x, y, width, height);
+        l->setMinimumSize(kDebugPaneWidth + 2, kDebugPaneHeight + 2);
+        return l;
+    };
+
+    group("Disassembly", 7, 7, 193, 187);
+    disassembly_ = pane(15, 16, 181, 153, true);
+    disassembly_->setObjectName("disassembly");
+    stepButton_ = button("Step", 15, 175, 42, 14);
+    stepButton_->setObjectName("step");
+    runButton_ = button("Run", 61, 175, 42, 14);
+    runButton_->setObjectName("run");
+    runButton_->setDefault(true);
+
+    group("Registers", 354, 7, 101, 116);
+    registers_ = pane(360, 18, 90, 99, false);
+    registers_->setObjectName("registers");
+    group("Display", 206, 7, 144, 116);
+    picture_ = picture(212, 19, 131, 99);
+    picture_->setObjectName("picture");
+    group("System Pointers", 354, 128, 102, 69);
+    pointers_ = pane(358, 137, 91, 52, false);
+    pointers_->setObjectName("pointers");
+    group("Hardware", 354, 200, 102, 74);
+    hardware_ = pane(357, 210, 93, 57, false);
+    hardware_->setObjectName("hardware");
+
+    group("Breakpoints", 7, 240, 192, 34);
+    breakpoints_ = edit(14, 251, 133, 13);
+    breakpoints_->setObjectName("breakpoints");
+    breakpoints_->setMaxLength(kBreakpointInputLimit);
+    auto* setBreakpoints = button("Set", 151, 251, 42, 14);
+    setBreakpoints->setObjectName("setBreakpoints");
+
+    group("Listing", 7, 199, 192, 34);
+    label("Start Addr", 14, 214, 23, 9);
+    listingStart_ = edit(37, 212, 24, 13);
+    listingStart_->setObjectName("listingStart");
+    label("End ", 67, 214, 16, 9);
+    listingEnd_ = edit(83, 212, 24, 13);
+    listingEnd_->setObjectName("listingEnd");
+    auto* build = button("Build", 118, 211, 35, 14);
+    build->setObjectName("build");
+    auto* copy = button("Copy", 159, 211, 34, 14);
+    copy->setObjectName("copy");
+
+    group("Memory", 206, 129, 144, 145);
+    memory_ = picture(212, 140, 131, 99);
+    memory_->setObjectName("memory");
+    label("Start Addr", 212, 248, 23, 9);
+    memoryAddress_ = edit(235, 246, 24, 13);
+    memoryAddress_->setObjectName("memoryAddress");
+    memoryAddress_->setMaxLength(4);
+    auto* memorySet = button("Set", 264, 246, 22, 14);
+    memorySet->setObjectName("memorySet");
+    auto* up = button("Up", 290, 246, 22, 14);
+    up->setObjectName("memoryUp");
+    auto* down = button("Down", 316, 246, 22, 14);
+    down->setObjectName("memoryDown");
+
+    setFixedSize(int(462 * ux), int(281 * uy));
+
+    connect(stepButton_, &QPushButton::clicked, this, &DebuggerDialog::step);
+    connect(runButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(setBreakpoints, &QPushButton::clicked, this, [this] {
+        breakpoints_set(emu_.m().breakpoints, breakpoints_->text().toStdString());
+    });
+    connect(build, &QPushButton::clicked, this, [this] {
+        disassembly_->setPlainText(panel_text(
+            debugger_listing(emu_.m(), listingStart_->text().toStdString(), listingEnd_->text().toStdString())));
+    });
+    connect(copy, &QPushButton::clicked, this, [this] {
+        // The clipboard gets the pane's text with the machine's CR LF line ends.
+        QString text = disassembly_->toPlainText();
+        text.replace('\n', "\r\n");
+        QApplication::clipboard()->setText(text);
+    });
+    connect(memorySet, &QPushButton::clicked, this, [this] {
+        if (const auto a = debugger_parse_address(memoryAddress_->text().toStdString())) gMemoryViewAddress = *a;
+        drawPanes();
+    });
+    connect(up, &QPushButton::clicked, this, [this] { pageMemory(debugger_memory_up(gMemoryViewAddress)); });
+    connect(down, &QPushButton::clicked, this, [this] { pageMemory(debugger_memory_down(gMemoryViewAddress)); });
+
+    const auto& text = emu_.m().breakpoints.text;
+    breakpoints_->setText(QString::fromLatin1(text.data(), qsizetype(strnlen(text.data(), text.size()))));
+    memoryAddress_->setText(QString::asprintf("%04X", gMemoryViewAddress));
+    refresh();
+}
+
+void DebuggerDialog::refresh() {
+    const Machine& m = emu_.m();
+    disassembly_->setPlainText(panel_text(debugger_disassembly_text(m)));
+    registers_->setPlainText(panel_text(debugger_registers_text(m)));
+    pointers_->setPlainText(panel_text(debugger_pointers_text(m)));
+    hardware_->setPlainText(panel_text(debugger_hardware_text(m)));
+    drawPanes();
+}
+
+void DebuggerDialog::drawPanes() {
+    picture_->setPixmap(pane_pixmap(debugger_picture_rgb(emu_.m())));
+    memory_->setPixmap(pane_pixmap(debugger_memory_rgb(emu_.m(), gMemoryViewAddress)));
+}
+
+void DebuggerDialog::pageMemory(uint16_t address) {
+    gMemoryViewAddress = address;
+    memoryAddress_->setText(QString::asprintf("%04X", address));
+    drawPanes();
+}
+
+void DebuggerDialog::step() {
+    debugger_step(emu_.m(), emu_.io);
+    refresh();
+}
+
+// Escape steps, as the Step button stands where a dialog's cancel would be.
+void DebuggerDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        step();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+uint16_t DebuggerDialog::memoryViewAddress() { return gMemoryViewAddress; }

@@ -1,0 +1,43 @@
+#include "frontend/display_widget.h"
+
+#include <QPainter>
+
+#include "machine/machine.h"
+
+DisplayWidget::DisplayWidget(QWidget* parent)
+    : QWidget(parent), image_(kFrameWidth, kShownRows, QImage::Format_RGB32) {
+    image_.fill(Qt::black);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void DisplayWidget::present(const Machine& m) {
+    uint32_t colours[kPaletteSize];
+    for (int i = 0; i < kPaletteSize; ++i) colours[i] = 0xFF000000u | m.palette.packed[size_t(i)];
+    for (int y = 0; y < kShownRows; ++y) {
+        auto* line = reinterpret_cast<uint32_t*>(image_.scanLine(y));
+        const uint8_t* source = &m.frameBuffer[size_t(y) * kFrameWidth];
+        for (int x = 0; x < kFrameWidth; ++x) line[x] = colours[source[x] < kPaletteSize ? source[x] : 0];
+    }
+    update();
+}
+
+void DisplayWidget::setFullScreenLayout(bool fullScreen) {
+    fullScreen_ = fullScreen;
+    update();
+}
+
+QRect DisplayWidget::pictureRect() const {
+    if (!fullScreen_) return rect();
+    const int h = height();
+    const int w = h * 4 / 3;
+    return QRect((width() - w) / 2, 0, w, h);
+}
+
+void DisplayWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const QRect target = pictureRect();
+    if (target != rect()) painter.fillRect(rect(), Qt::black);
+    painter.drawImage(target, image_);
+}

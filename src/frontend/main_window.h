@@ -1,0 +1,135 @@
+// The main window: menu, toolbar of ten buttons, the picture, a three-field
+// status bar, and the frame driver that runs the machine between events.
+//
+// Every command of the command table is carried out here: option items write
+// their Settings field and move their check mark; the others call the core's
+// file, tape, disk and machine operations and add the dialogs and messages.
+// The emulation runs only while the window is active and not minimised and no
+// modal dialog is open. At the Normal rate frames are paced to 50 a second by
+// a precise timer that sleeps most of each 20 ms; at Maximum they run back to
+// back in slices of a few milliseconds so the window stays responsive.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "files/file_outcome.h"
+#include "frontend/commands.h"
+#include "input/keyboard.h"
+#include "machine/emulator.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QTimer;
+class DisplayWidget;
+class SdlAudio;
+
+// What a file dialog is asked for; the dialog itself can be replaced (tests).
+struct FileDialogRequest {
+    enum Kind { Open, Save };
+    Kind kind = Open;
+    QString filter;        // e.g. "VZ files (*.vz)"
+    bool mustExist = true; // Open dialogs: the chosen file must exist
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // `audio` may be null (no sound device: tests, or a host without one).
+    explicit MainWindow(SdlAudio* audio, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up after the devices: configuration from `startupDir`, check marks
+    // from the loaded settings, Stop greyed, reset, mixer cleared; then frames
+    // run whenever the window is active (unless `runFrames` is false, for tests).
+    void startUp(const QString& startupDir, bool runFrames = true);
+
+    Emulator& emulator() { return emu_; }
+    QAction* action(Command id) const;
+    QString statusText(int field) const;
+    std::array<int, 3> statusEdges() const { return statusEdges_; }
+    DisplayWidget* display() const { return display_; }
+    bool isRunning() const { return running_; }
+    bool isWindowedDisplay() const { return windowed_; }
+    const HostKeys& heldKeys() const { return keys_; }
+
+    // One frame step as the frame driver runs it; returns false when a
+    // breakpoint stopped the frame (the debugger is then opened).
+    bool frameStep();
+
+    // Replaceable for tests: the file dialog, and the message boxes.
+    std::function<QString(const FileDialogRequest&)> chooseFile;
+    std::function<void(const QString& caption, const QString& text)> showError;
+    // Replaceable for tests: running the debugger dialog.
+    std::function<void()> runDebuggerDialog;
+
+public slots:
+    void runCommand(Command id);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class Host;
+
+    void buildMenusAndToolbar();
+    void buildStatusBar();
+    void setStatus(int field, const QString& text);
+    void setChecked(Command id);
+    void setPictureScale(int scale);
+    void toggleFullScreen();
+    void enterFullScreen();
+    void leaveFullScreen();
+    void updateRunning();
+    void updateCassetteMenu(bool running);
+    void scheduleFrame();
+    void onFrameTimer();
+    void openDebugger();
+    void report(const FileOutcome& outcome);
+    QString fileName(const QString& path) const;
+
+    // Commands with dialogs.
+    void loadVz();
+    void saveVz();
+    void loadText();
+    void mountDrive(int drive);
+    void unmountDrive(int drive);
+    void playTape();
+    void recordTape();
+    void stopTape();
+    void mapPrinter();
+    void loadImage(bool rom);
+    void saveImage(bool rom);
+    void loadFont();
+    void loadBitmap();
+    void paste();
+    void about();
+
+    Emulator emu_;
+    std::unique_ptr<Host> host_;
+    SdlAudio* audio_;
+    DisplayWidget* display_ = nullptr;
+    std::array<QLabel*, 3> status_{};
+    std::array<int, 3> statusEdges_{50, 100, -1};
+    std::map<Command, QAction*> actions_;
+    std::map<CheckGroup, QActionGroup*> groups_;
+    QToolBar* toolbar_ = nullptr;
+    HostKeys keys_;
+    QString startupDir_;
+    bool running_ = false;
+    bool windowed_ = true;
+    QRect savedGeometry_;
+    bool framesEnabled_ = false;
+    bool inDebugger_ = false;
+    QTimer* frameTimer_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+};
