@@ -59,11 +59,11 @@ inline std::ostream& operator<<(std::ostream& os, const HookCall& call) {
 // Fields left empty are not checked. `cycles` is the T-states the last step
 // charged, i.e. the fall of cycles_left across it.
 struct Z80Expect {
-    std::optional<uint16_t> pc, sp;
-    std::optional<uint8_t> a, f;
-    std::optional<uint16_t> bc, de, hl, ix, iy;
-    std::optional<uint8_t> i, int_state;
-    std::optional<int32_t> cycles, cycles_left;
+    std::optional<uint16_t> pc = {}, sp = {};
+    std::optional<uint8_t> a = {}, f = {};
+    std::optional<uint16_t> bc = {}, de = {}, hl = {}, ix = {}, iy = {};
+    std::optional<uint8_t> i = {}, int_state = {};
+    std::optional<int32_t> cycles = {}, cycles_left = {};
 };
 
 struct Z80TestSystem {
@@ -101,9 +101,12 @@ struct Z80TestSystem {
     }
     void set_reg8(int code, uint8_t v) {
         uint16_t* pairs[] = {&cpu.bc, &cpu.de, &cpu.hl, &cpu.af};
-        if (code == 6) memory[cpu.hl] = v;
-        else if ((code & 1) && code != 7) z80_set_lo(*pairs[code >> 1], v);
-        else z80_set_hi(*pairs[code >> 1], v);
+        if (code == 6)
+            memory[cpu.hl] = v;
+        else if ((code & 1) && code != 7)
+            z80_set_lo(*pairs[code >> 1], v);
+        else
+            z80_set_hi(*pairs[code >> 1], v);
     }
 
     void clear_log() {
@@ -135,14 +138,17 @@ struct Z80TestSystem {
     testing::AssertionResult check(const Z80Expect& e) const {
         std::string errors;
         auto word = [&](const char* name, std::optional<uint16_t> want, uint16_t got) {
-            if (want && *want != got) errors += std::string(" ") + name + " " + hex(got, 4) + " (want " + hex(*want, 4) + ")";
+            if (want && *want != got)
+                errors += std::string(" ") + name + " " + hex(got, 4) + " (want " + hex(*want, 4) + ")";
         };
         auto byte = [&](const char* name, std::optional<uint8_t> want, uint8_t got) {
-            if (want && *want != got) errors += std::string(" ") + name + " " + hex(got, 2) + " (want " + hex(*want, 2) + ")";
+            if (want && *want != got)
+                errors += std::string(" ") + name + " " + hex(got, 2) + " (want " + hex(*want, 2) + ")";
         };
         auto number = [&](const char* name, std::optional<int32_t> want, int32_t got) {
             if (want && *want != got)
-                errors += std::string(" ") + name + " " + std::to_string(got) + " (want " + std::to_string(*want) + ")";
+                errors += std::string(" ") + name + " " + std::to_string(got) + " (want " +
+                          std::to_string(*want) + ")";
         };
         word("PC", e.pc, cpu.pc);
         word("SP", e.sp, cpu.sp);
@@ -158,7 +164,7 @@ struct Z80TestSystem {
         number("T-states", e.cycles, cycles_before - cpu.cycles_left);
         number("cycles_left", e.cycles_left, cpu.cycles_left);
         if (errors.empty()) return testing::AssertionSuccess();
-        return testing::AssertionFailure() << "after the instruction at the start of the log:" << errors;
+        return testing::AssertionFailure() << "unexpected state:" << errors;
     }
 };
 
@@ -180,7 +186,9 @@ inline uint8_t z80_port_in(Z80TestSystem& s, uint16_t port) {
     s.log.push_back(port_in(port, v));
     return v;
 }
-inline void z80_port_out(Z80TestSystem& s, uint16_t port, uint8_t value) { s.log.push_back(port_out(port, value)); }
+inline void z80_port_out(Z80TestSystem& s, uint16_t port, uint8_t value) {
+    s.log.push_back(port_out(port, value));
+}
 inline uint16_t z80_loop_hook(Z80TestSystem& s, Z80Registers& r) {
     s.log.push_back(loop_at(r.pc));
     s.loop_cycles_left.push_back(r.cycles_left);
@@ -210,9 +218,11 @@ inline testing::AssertionResult same_registers(const Z80Registers& want, const Z
     field("int_state", want.int_state, got.int_state);
     field("i", want.i, got.i);
     if (want.cycles_left != got.cycles_left)
-        errors += " cycles_left " + std::to_string(got.cycles_left) + " (want " + std::to_string(want.cycles_left) + ")";
+        errors += " cycles_left " + std::to_string(got.cycles_left) + " (want " +
+                  std::to_string(want.cycles_left) + ")";
     if (want.cycle_period != got.cycle_period) errors += " cycle_period changed";
-    if (want.stop_pc != got.stop_pc || want.stop_requested != got.stop_requested) errors += " stop fields changed";
+    if (want.stop_pc != got.stop_pc || want.stop_requested != got.stop_requested)
+        errors += " stop fields changed";
     if (errors.empty()) return testing::AssertionSuccess();
     return testing::AssertionFailure() << "registers differ:" << errors;
 }
@@ -232,4 +242,25 @@ inline void fill_registers(Z80Registers& r) {
     r.de_alt = 0x5566;
     r.hl_alt = 0x7788;
     r.i = 0x99;
+}
+
+// The ED opcodes that have no instruction; each is a two-byte no-op.
+inline std::vector<uint8_t> undefined_ed_opcodes() {
+    std::vector<uint8_t> ops;
+    auto range = [&](int from, int to) {
+        for (int op = from; op <= to; ++op)
+            if (op != 0xED) ops.push_back(uint8_t(op));
+    };
+    range(0x00, 0x3F);
+    for (int op : {0x4C, 0x4E, 0x54, 0x55, 0x5C, 0x5D, 0x64, 0x65, 0x66, 0x6C, 0x6D, 0x6E, 0x71})
+        range(op, op);
+    range(0x74, 0x77);
+    range(0x7C, 0x7F);
+    range(0x80, 0x9F);
+    range(0xA4, 0xA7);
+    range(0xAC, 0xAF);
+    range(0xB4, 0xB7);
+    range(0xBC, 0xFD);
+    range(0xFF, 0xFF);
+    return ops;
 }
