@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages KOLT needs to build, test or run, only those missing.
-#   scripts/deps.sh build   compilers, CMake, the test and benchmark libraries
-#   scripts/deps.sh all     build, plus what the desktop program needs
+# Installs the Debian packages KOLT needs to build, run and test it, only those missing.
 set -euo pipefail
 
-build_packages=(
-    g++ clang cmake ninja-build pkg-config
-    libgtest-dev libgmock-dev libbenchmark-dev
+packages=(
+    # compilers and build
+    g++ clang cmake ninja-build pkg-config z80asm
+    # the core's tools: tests, benchmarks, PNG screenshots, fuzzing runtime
+    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libclang-rt-14-dev
+    # the desktop program: Qt 6 Widgets (with its SVG icon engine) and SDL2
+    qt6-base-dev libqt6svg6 libsdl2-dev
+    # the window tests: a virtual X display and screenshots
+    xvfb xauth imagemagick
 )
-
-packages=("${build_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

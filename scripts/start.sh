@@ -2,7 +2,7 @@
 # Builds KOLT (installing what it needs) and starts the emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh build
+bash scripts/deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)"
 

@@ -5,7 +5,7 @@
 # Benchmarks are built (so they keep compiling) but not run; see README.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh build
+bash scripts/deps.sh
 
 jobs=$(nproc)
 run_suite() {
