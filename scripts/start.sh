@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds KOLT (installing what it needs) and starts the emulator.
+# Builds KOLT (installing the packages it needs) and starts the desktop emulator
+# in the folder you ran this from: that is where it looks for vzrom.v20 and
+# vzdos.rom and where it keeps kolt.cfg. Arguments are passed on to kolt.
 set -euo pipefail
+here=$(pwd)
 cd "$(dirname "$0")/.."
+root=$(pwd)
 bash scripts/deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j "$(nproc)"
-
-echo "KOLT is built, but there is nothing to start yet: the emulator's core (the Z80 and the"
-echo "machine record) exists, the memory map, video, sound, the command-line runner"
-echo "and the desktop window do not. Run 'bash scripts/test.sh' to check what is there."
+cmake --build build/release -j "$(nproc)" --target kolt kolt-headless
+cd "$here"
+exec "$root/build/release/src/kolt" "$@"

@@ -1,0 +1,117 @@
+// kolt-headless run as a user runs it: a separate process in a folder with no
+// system ROM, so the built-in program starts; its output, exit codes and files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/png_image.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+Outcome run_in(const TempDir& dir, const std::string& args) {
+    const std::string errFile = dir.file("stderr.txt");
+    const std::string command = "cd '" + dir.file("") + "' && '" KOLT_HEADLESS "' " + args + " 2>'" + errFile + "'";
+    Outcome r;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream e(errFile);
+    std::stringstream ss;
+    ss << e.rdbuf();
+    r.err = ss.str();
+    return r;
+}
+
+} // namespace
+
+TEST(Headless, BuiltInProgramTypesAndShows) {
+    TempDir dir;
+    const Outcome r = run_in(dir, "--frames 30 --type 'kolt 42\\r' --screenshot shot.png --print-screen");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("NO SYSTEM ROM WAS FOUND"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("KOLT 42"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);
+
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    std::string why;
+    ASSERT_TRUE(png_read_rgb(dir.file("shot.png"), width, height, rgb, &why)) << why;
+    ASSERT_EQ(width, 320);
+    ASSERT_EQ(height, 240);
+    auto pixel = [&](int x, int y) {
+        const size_t at = (size_t(y) * 320 + size_t(x)) * 3;
+        return uint32_t(rgb[at] << 16 | rgb[at + 1] << 8 | rgb[at + 2]);
+    };
+    EXPECT_EQ(pixel(5, 5), 0x000000u);      // text-mode border
+    EXPECT_EQ(pixel(40, 200), 0x00FF00u);   // the screen's background, lower rows
+    // The title row is inverse: dark green cells with bright letters.
+    int dark = 0;
+    for (int x = 32; x < 288; ++x) dark += pixel(x, 25 + 6) == 0x004000u;
+    EXPECT_GT(dark, 100);
+}
+
+TEST(Headless, LoadedProgramRunsAndShowsItsEffect) {
+    TempDir dir;
+    // Machine code at 8000h: copy "VZ OK" into the top-left of the screen, then wait.
+    const std::vector<uint8_t> code = {
+        0x21, 0x0E, 0x80,       // LD HL,800Eh (the text)
+        0x11, 0x00, 0x70,       // LD DE,7000h
+        0x01, 0x05, 0x00,       // LD BC,5
+        0xED, 0xB0,             // LDIR
+        0xF3,                   // DI
+        0x18, 0xFE,             // JR $
+        0x56, 0x5A, 0x60, 0x4F, 0x4B, // "VZ OK" as screen codes (bit 6 set: the ROM's own style)
+    };
+    std::vector<uint8_t> file(24, 0);
+    file[21] = 0xF1;
+    file[22] = 0x00;
+    file[23] = 0x80;
+    file.insert(file.end(), code.begin(), code.end());
+    dir.write("prog.vz", file);
+    const Outcome r = run_in(dir, "--frames 5 --load prog.vz --frames 2 --print-screen");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 5), "VZ OK");
+}
+
+TEST(Headless, DebuggerOptions) {
+    TempDir dir;
+    const Outcome listing = run_in(dir, "--disassemble 0000 0003");
+    ASSERT_EQ(listing.exitCode, 0) << listing.err;
+    EXPECT_EQ(listing.out.substr(0, 6), "0000  ");
+    const Outcome stop = run_in(dir, "--break 0001 --frames 3");
+    ASSERT_EQ(stop.exitCode, 0) << stop.err;
+    EXPECT_NE(stop.out.find("Stopped at breakpoint 0001"), std::string::npos);
+    EXPECT_NE(stop.out.find("PC  0001"), std::string::npos);
+    EXPECT_NE(stop.out.find("Flags:  SZ.A.PNC"), std::string::npos);
+}
+
+TEST(Headless, RefusesBadOptionsAndFiles) {
+    TempDir dir;
+    const Outcome unknown = run_in(dir, "--frobnicate");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("Unknown option --frobnicate"), std::string::npos);
+    EXPECT_EQ(run_in(dir, "--frames many").exitCode, 2);
+    EXPECT_EQ(run_in(dir, "--frames").exitCode, 2);
+    const Outcome missing = run_in(dir, "--load absent.vz");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("absent.vz"), std::string::npos);
+    dir.write("short.vz", std::vector<uint8_t>(10, 0));
+    EXPECT_EQ(run_in(dir, "--load short.vz").exitCode, 1);
+    EXPECT_EQ(run_in(dir, "--rom absent.rom").exitCode, 1);
+}
