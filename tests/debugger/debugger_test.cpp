@@ -59,9 +59,7 @@ TEST(DebuggerText, PointersAndHardware) {
 
 TEST(DebuggerText, DisassemblyFollowsInstructionLengths) {
     auto m = blank_machine();
-    const uint8_t code[] = {0x21, 0x34, 0x12, 0xDD, 0x36, 0x05, 0x3E, 0x00};
-    std::memcpy(&m->state.memory[0xFFF9], code, 7); // the 3Eh of the second instruction is at 0000
-    m->state.memory[0x0000] = 0x3E;
+    m->state.memory[0x0000] = 0x3E; // the operand of the second instruction, past the end of memory
     m->z80.pc = 0xFFFA;
     m->state.memory[0xFFFA] = 0x21, m->state.memory[0xFFFB] = 0x34, m->state.memory[0xFFFC] = 0x12;
     m->state.memory[0xFFFD] = 0xDD, m->state.memory[0xFFFE] = 0x36, m->state.memory[0xFFFF] = 0x05;
