@@ -234,6 +234,18 @@ private slots:
         QTRY_COMPARE(debuggerRuns_, 1);
         QCOMPARE(m().z80.stop_pc, uint16_t(0x0001));
         QCOMPARE(m().z80.pc, uint16_t(0x0001));
+
+        // Run goes on from there; the program's main loop passes its
+        // breakpoint again and again, and each pass reopens the debugger.
+        breakpoints_set(m().breakpoints, "");
+        frames(10);
+        const uint16_t loop = m().z80.pc;
+        breakpoints_set(m().breakpoints, QString::asprintf("%04X", loop).toStdString());
+        QVERIFY(!w_->frameStep());
+        QTRY_COMPARE(debuggerRuns_, 2);
+        QVERIFY(!w_->frameStep());
+        QTRY_COMPARE(debuggerRuns_, 3);
+        QCOMPARE(m().z80.stop_pc, loop);
     }
 
     void debuggerStepsListsAndCopies() {
