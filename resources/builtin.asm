@@ -16,10 +16,11 @@ cursor_mark: equ 0x20           ; a dark cell stands out on the green screen
 echo_top:   equ screen + 13 * 32    ; three rows at the bottom for the echo
 echo_end:   equ screen + 16 * 32
 
-; Matrix positions (row, bit) of the two keys that change other keys.
-shift_row:  equ 0xFF & ~(1 << 2)    ; row 2 alone
-ctrl_row:   equ 0xFF & ~(1 << 1)    ; row 1 alone
-modifier_bit: equ 1 << 2            ; both sit in bit 2 of their row
+; The two keys that change what other keys mean, read on their own: the low
+; address byte that selects only their row, and their bit in it.
+shift_row:  equ 0xFF & ~(1 << 2)
+ctrl_row:   equ 0xFF & ~(1 << 1)
+modifier_bit: equ 1 << 2
 
 click_halves: equ 32            ; about 9 ms: heard, yet over before the
 click_delay:  equ 64            ; next typed key (two frames apart) is down

@@ -99,12 +99,13 @@ FileOutcome bitmap_import(Machine& m, const std::string& path) {
     return bitmap_import_bytes(m, bytes);
 }
 
-FileOutcome text_load(Machine& m, const std::string& path) {
+FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds) {
     std::vector<uint8_t> bytes;
     const FileOutcome read = read_file_limited(path, kTypingBufferSize - 1, bytes);
     if (!read.done) return read;
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (!typing_start(m, text)) return FileOutcome::refused("The text does not fit the typing buffer.");
+    std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (hostLineEnds) text = text_with_returns(text);
+    if (!typing_start(m, text)) return FileOutcome::refused("The text does not fit the typing buffer (65535 bytes).");
     return FileOutcome::ok();
 }
 

@@ -41,8 +41,9 @@ FileOutcome font_load(Machine& m, const std::string& path);
 FileOutcome bitmap_import_bytes(Machine& m, const std::vector<uint8_t>& file);
 FileOutcome bitmap_import(Machine& m, const std::string& path);
 
-// Types the file's text into the machine; refused when it does not fit 65535 bytes.
-FileOutcome text_load(Machine& m, const std::string& path);
+// Types the file's text into the machine; refused when it does not fit 65535
+// bytes. With `hostLineEnds`, lines ended by LF alone are typed with RETURN.
+FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds = false);
 
 // Opens the printer's output file (".txt" appended when the path holds no full
 // stop at all), replacing an earlier one. Returns the path used.

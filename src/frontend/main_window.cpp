@@ -44,18 +44,12 @@ constexpr auto kMaximumSlice = std::chrono::milliseconds(12);  // frames run bac
 const char* const kToolbarIcons[10] = {"load_vz", "save_vz", "paste", "printer", "drive1",
                                        "drive2", "play",    "record", "stop",  "debugger"};
 
-// Text on this platform ends its lines with LF where the machine's own
-// platform used CR LF; the machine needs the CR to press RETURN.
-std::string text_for_typing(const QString& text) {
+// The clipboard's text as the machine can type it: ASCII as it is, anything
+// beyond (which has no key) as a byte that presses nothing.
+std::string clipboard_bytes(const QString& text) {
     std::string bytes;
-    bytes.reserve(size_t(text.size()) + 64);
-    QChar previous;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n') && previous != QLatin1Char('\r')) bytes += '\r';
-        const char16_t u = c.unicode();
-        bytes += u < 0x80 ? char(u) : char(0x80); // no key for characters beyond ASCII
-        previous = c;
-    }
+    bytes.reserve(size_t(text.size()));
+    for (const QChar c : text) bytes += c.unicode() < 0x80 ? char(c.unicode()) : char(0x80);
     return bytes;
 }
 
@@ -378,27 +372,15 @@ void MainWindow::saveVz() {
 
 void MainWindow::loadText() {
     const QString path = chooseFile({FileDialogRequest::Open, "TXT files (*.txt)"});
-    if (path.isEmpty()) return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        showError(kMessageCaption, "Cannot open " + path + ".");
-        return;
-    }
-    const QByteArray bytes = file.read(kTypingBufferSize);
-    if (bytes.size() >= qsizetype(kTypingBufferSize)) {
-        showError(kMessageCaption, "The text file is too large to type in (more than 65535 bytes).");
-        return;
-    }
-    if (!typing_start(emu_.m(), text_for_typing(QString::fromLatin1(bytes))))
-        showError(kMessageCaption, "The text is too long to type in.");
+    if (!path.isEmpty()) report(text_load(emu_.m(), path.toStdString(), true));
 }
 
 void MainWindow::paste() {
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty()) return;
-    const std::string bytes = text_for_typing(text);
-    if (!typing_start(emu_.m(), bytes.substr(0, kTypingBufferSize - 1)))
-        showError(kMessageCaption, "The clipboard's text is too long to type in.");
+    const std::string bytes = text_with_returns(clipboard_bytes(text));
+    if (!typing_start(emu_.m(), bytes))
+        showError(kMessageCaption, "The clipboard's text is too long to type in (more than 65535 bytes).");
 }
 
 void MainWindow::mountDrive(int drive) {

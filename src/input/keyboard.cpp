@@ -159,3 +159,15 @@ bool typing_start(Machine& m, std::string_view text) {
     in.typingActive = true;
     return true;
 }
+
+std::string text_with_returns(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    char previous = 0;
+    for (const char c : text) {
+        if (c == '\n' && previous != '\r') out += '\r';
+        out += c;
+        previous = c;
+    }
+    return out;
+}

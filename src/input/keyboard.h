@@ -16,6 +16,7 @@
 #include <bitset>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 struct Machine;
@@ -80,6 +81,11 @@ bool poll_input(Machine& m, const HostKeys& keys);
 // already in progress continues with the new one. Returns false, and changes
 // nothing, when the text does not fit the typing buffer with its zero byte.
 bool typing_start(Machine& m, std::string_view text);
+
+// Text of this host ends its lines with LF, where the machine's own platform
+// used CR LF; the machine presses RETURN only for CR. Puts a CR before every
+// LF that has none.
+std::string text_with_returns(std::string_view text);
 
 // The keys a typed character presses: up to two, {0xFF, 0xFF} for none.
 std::array<MatrixKey, 2> typing_keys(char c);
