@@ -216,3 +216,10 @@ TEST(Typing, ASecondStartContinuesWithTheNewText) {
 }
 
 } // namespace
+
+TEST(TypingText, HostLineEndsGetTheirReturn) {
+    EXPECT_EQ(text_with_returns("10 PRINT\n20 END\n"), "10 PRINT\r\n20 END\r\n");
+    EXPECT_EQ(text_with_returns("A\r\nB"), "A\r\nB"); // already ended with CR LF
+    EXPECT_EQ(text_with_returns("\n\n"), "\r\n\r\n");
+    EXPECT_EQ(text_with_returns(""), "");
+}
