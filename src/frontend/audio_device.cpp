@@ -39,7 +39,10 @@ bool SdlAudio::open(std::string* error) {
     want.freq = kSampleRate;
     want.format = AUDIO_S16SYS;
     want.channels = 1;
-    want.samples = 512; // about 12 ms: well inside one 20 ms frame
+    // About 6 ms. The play cursor moves in steps of this size, and the refill
+    // rule needs the ring to hold twice the samples of each step's region:
+    // finer steps keep a late frame's region within the backlog it keeps.
+    want.samples = 256;
     want.callback = &SdlAudio::callback;
     want.userdata = this;
     SDL_AudioSpec have{};

@@ -47,11 +47,13 @@ public:
     void advance(int samples = kSamplesPerFrame) {
         for (Stream& s : streams) {
             s.writes.clear();
-            s.played.clear();
+            s.played.resize(samples);
             int pos = s.cursor / 2;
-            for (int i = 0; i < samples; ++i) {
-                s.played.push_back(s.buffer[pos]);
-                pos = (pos + 1) % kStreamBufferSamples;
+            for (int done = 0; done < samples;) {
+                const int run = std::min(samples - done, kStreamBufferSamples - pos);
+                std::copy_n(s.buffer.begin() + pos, run, s.played.begin() + done);
+                done += run;
+                pos = (pos + run) % kStreamBufferSamples;
             }
             s.cursor = pos * 2;
         }
