@@ -21,10 +21,6 @@ std::string bits_of(uint8_t v) {
     return s;
 }
 
-uint16_t word_at(const Machine& m, uint16_t address) {
-    return uint16_t(m.state.memory[address] | m.state.memory[uint16_t(address + 1)] << 8);
-}
-
 struct Rgb {
     uint8_t r, g, b;
 };
@@ -86,9 +82,9 @@ std::string debugger_registers_text(const Machine& m) {
 }
 
 std::string debugger_pointers_text(const Machine& m) {
-    return "Start of Basic: " + format("%04X", word_at(m, kBasicStartPointer)) + "\r\n" +
-           "End of Basic  : " + format("%04X", word_at(m, kBasicEndPointer)) + "\r\n" +
-           "Top of Memory : " + format("%04X", word_at(m, kTopOfMemoryPointer)) + "\r\n\r\n";
+    return "Start of Basic: " + format("%04X", memory_word(m, kBasicStartPointer)) + "\r\n" +
+           "End of Basic  : " + format("%04X", memory_word(m, kBasicEndPointer)) + "\r\n" +
+           "Top of Memory : " + format("%04X", memory_word(m, kTopOfMemoryPointer)) + "\r\n\r\n";
 }
 
 std::string debugger_hardware_text(const Machine& m) {

@@ -10,10 +10,6 @@
 
 namespace {
 
-uint16_t word_at(const Machine& m, uint16_t address) {
-    return uint16_t(m.state.memory[address] | m.state.memory[uint16_t(address + 1)] << 8);
-}
-
 // Bytes 0-20: a magic "VZF0" and the program's name, as other tools expect;
 // the name is the file's, upper case, at most 16 characters.
 void fill_name_area(uint8_t* header, const std::string& path) {
@@ -54,8 +50,8 @@ FileOutcome vz_load(Machine& m, const std::string& path) {
 }
 
 FileOutcome vz_save(const Machine& m, const std::string& path) {
-    const uint16_t start = word_at(m, kBasicStartPointer);
-    const uint16_t end = word_at(m, kBasicEndPointer);
+    const uint16_t start = memory_word(m, kBasicStartPointer);
+    const uint16_t end = memory_word(m, kBasicEndPointer);
     if (end < start) return FileOutcome::refused("There is no BASIC program to save: its end lies before its start.");
     const size_t length = size_t(end - start) + 1;
     if (length > kVzMaxFileSize - kVzHeaderSize)

@@ -112,6 +112,11 @@ struct Machine {
 
 static_assert(std::is_trivially_copyable_v<Machine>);
 
+// A little-endian word of the memory image, read directly (no bus), wrapping at 64 KB.
+inline uint16_t memory_word(const Machine& m, uint16_t address) {
+    return uint16_t(m.state.memory[address] | m.state.memory[uint16_t(address + 1)] << 8);
+}
+
 // Warm start: timing from model and TV standard, processor reset, ROM and
 // cartridge reload, palette conversion. RAM, video RAM, the latch, the bank
 // store, disks and tape are kept. The host restarts its frame pacing after it.
