@@ -1,6 +1,8 @@
 #include "app/headless.h"
 
+#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <ostream>
 
@@ -22,6 +24,13 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// Set by SIGINT or SIGTERM: the script stops between frames, and the
+// Emulator's destructor still finalises a recording and flushes the files.
+std::atomic<bool> gInterrupted{false};
+
+void on_interrupt(int) { gInterrupted = true; }
 constexpr int kFramesAfterTyping = 10; // lets the program in the machine take in the last key
 
 class Script {
@@ -36,6 +45,7 @@ private:
     // Runs one frame as the frame step does at the Maximum rate; false when a
     // breakpoint stopped it.
     bool frame() {
+        if (gInterrupted) return false;
         if (machine_run_frame(m(), emu_.io) != 0) {
             out_ << "Stopped at breakpoint " << hex4(m().z80.stop_pc) << "\n";
             print_panes();
@@ -101,6 +111,10 @@ bool parse_count(const std::string& s, long& value) {
 
 int Script::run(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
+        if (gInterrupted) {
+            err_ << "Interrupted\n";
+            return kExitInterrupted;
+        }
         const std::string& opt = args[i];
         auto value = [&](const char* what) -> const std::string* {
             if (i + 1 >= args.size()) {
@@ -214,6 +228,10 @@ int Script::run(const std::vector<std::string>& args) {
             return kExitUsage;
         }
     }
+    if (gInterrupted) {
+        err_ << "Interrupted\n";
+        return kExitInterrupted;
+    }
     return 0;
 }
 
@@ -246,6 +264,8 @@ const char* headless_usage() {
 }
 
 int run_headless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
     Script script(out, err);
     return script.run(args);
 }

@@ -29,6 +29,16 @@ FileOutcome read_file_limited(const std::string& path, size_t limit, std::vector
     return FileOutcome::ok();
 }
 
+FileOutcome read_file_prefix(const std::string& path, size_t limit, std::vector<uint8_t>& out, bool& more) {
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    if (!f) return FileOutcome::refused(reason("Cannot open", path));
+    out.assign(limit, 0);
+    out.resize(std::fread(out.data(), 1, limit, f.get()));
+    if (std::ferror(f.get())) return FileOutcome::refused(reason("Cannot read", path));
+    more = std::fgetc(f.get()) != EOF;
+    return FileOutcome::ok();
+}
+
 FileOutcome write_file(const std::string& path, const uint8_t* bytes, size_t size) {
     FilePtr f(std::fopen(path.c_str(), "wb"));
     if (!f) return FileOutcome::refused(reason("Cannot create", path));

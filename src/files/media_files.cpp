@@ -10,13 +10,14 @@
 
 namespace {
 
+// A longer file goes on into the addresses that follow, up to 0xFFFF.
 FileOutcome load_at(Machine& m, const std::string& path, uint16_t address) {
     std::vector<uint8_t> bytes;
-    const FileOutcome read = read_file_limited(path, 0x10000, bytes);
+    bool more = false;
+    const FileOutcome read = read_file_prefix(path, size_t(0x10000 - address), bytes, more);
     if (!read.done) return read;
-    const size_t fits = std::min(bytes.size(), size_t(0x10000 - address));
-    std::memcpy(&m.state.memory[address], bytes.data(), fits);
-    return FileOutcome::ok(fits < bytes.size() ? "The image runs past 0xFFFF; its last bytes were not loaded." : "");
+    std::memcpy(&m.state.memory[address], bytes.data(), bytes.size());
+    return FileOutcome::ok(more ? "The image runs past 0xFFFF; its last bytes were not loaded." : "");
 }
 
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
@@ -81,7 +82,10 @@ FileOutcome bitmap_import_bytes(Machine& m, const std::vector<uint8_t>& file) {
     const int64_t stride = (rowBytes + 3) / 4 * 4;
     size_t filled = 0;
     for (int64_t i = 0; i < height && rowBytes > 0 && filled < kBufferSize; ++i) {
-        const int64_t rowStart = (height - 1 - i) * stride; // within the pixel rows
+        // Rows that start past the pixel-row buffer read as zeros; the product
+        // is only formed where it stays small.
+        const int64_t row = height - 1 - i;
+        const int64_t rowStart = row <= int64_t(kBufferSize) / stride ? row * stride : int64_t(kBufferSize);
         for (int64_t k = 0; k < rowBytes && filled < kBufferSize; ++k, ++filled) {
             const int64_t at = rowStart + k;
             const bool inside = at < int64_t(kBufferSize) && kPixelsAt + size_t(at) < file.size();

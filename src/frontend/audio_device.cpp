@@ -28,6 +28,8 @@ SdlAudio::~SdlAudio() {
 }
 
 bool SdlAudio::open(std::string* error) {
+    // SDL would otherwise take SIGINT and SIGTERM for an event queue we never read.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         if (error) *error = SDL_GetError();
         return false;

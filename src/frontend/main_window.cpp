@@ -260,6 +260,10 @@ bool MainWindow::frameStep() {
     }
     if (poll_input(m, keys_)) toggleFullScreen();
     display_->present(m);
+    if (!presentedOnce_) {
+        presentedOnce_ = true;
+        if (onFirstFrame) onFirstFrame();
+    }
     if (m.settings.frameRateNormal && audio_ && audio_->isOpen()) sound_frame(m, *audio_);
     return true;
 }

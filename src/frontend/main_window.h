@@ -68,6 +68,8 @@ public:
     std::function<void(const QString& caption, const QString& text)> showError;
     // Replaceable for tests: running the debugger dialog.
     std::function<void()> runDebuggerDialog;
+    // Called once, when the first frame has been presented.
+    std::function<void()> onFirstFrame;
 
 public slots:
     void runCommand(Command id);
@@ -130,6 +132,7 @@ private:
     QRect savedGeometry_;
     bool framesEnabled_ = false;
     bool inDebugger_ = false;
+    bool presentedOnce_ = false;
     QTimer* frameTimer_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
 };
