@@ -153,7 +153,7 @@ bool poll_input(Machine& m, const HostKeys& keys) {
 bool typing_start(Machine& m, std::string_view text) {
     InputState& in = m.input;
     if (text.size() >= kTypingBufferSize) return false;
-    std::memcpy(in.typingText.data(), text.data(), text.size());
+    if (!text.empty()) std::memcpy(in.typingText.data(), text.data(), text.size());
     in.typingText[text.size()] = 0;
     in.typingPos = 0;
     in.typingActive = true;

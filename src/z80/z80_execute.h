@@ -7,8 +7,7 @@
 // of the dispatch switch compiles to straight-line code with its cycle charge a
 // constant. The unprefixed space and the two index spaces are the same
 // template, which is how DD and FD reuse every unprefixed opcode: an opcode
-// without an HL operand behaves as unprefixed but is charged the (zero) index
-// table entry and no taken-branch extras. Registers stay in the register block
+// without an HL operand behaves, and costs, as unprefixed. Registers stay in the register block
 // rather than in locals: the machine's loop hook sees the block after every
 // instruction, and copying nine registers out and back per instruction cost
 // more than the loads it saved. Hooks are found by argument-dependent lookup
@@ -214,17 +213,21 @@ template <class System> struct Core {
         r.int_state |= kZ80Halted;
         r.cycles_left = 0; // the loop hook credits the rest of the slice at once
     }
-    template <Idx X> Z80_INLINE void jr_taken() {
+    Z80_INLINE void jr_taken() {
         const int8_t e = int8_t(fetch());
         r.pc = uint16_t(r.pc + e);
-        if constexpr (X == Idx::HL) charge(kJrTaken);
+        charge(kJrTaken);
     }
 
     // ---- unprefixed, DD and FD opcodes ----------------------------------------
     template <int OP, Idx X> Z80_INLINE void op_main() {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP), p = op_p(OP), q = op_q(OP);
         constexpr bool kIndexed = X != Idx::HL;
-        charge(kIndexed ? kCyclesIndex[OP] : kCyclesMain[OP]);
+        // An index prefix before an opcode without an HL operand is ignored,
+        // and the opcode costs what it costs unprefixed. Charged nothing, as
+        // the index table's zero entries would have it, a prefixed jump loop
+        // (DD 18 FD) never spent its slice and the frame never ended.
+        charge(kIndexed && kCyclesIndex[OP] != 0 ? kCyclesIndex[OP] : kCyclesMain[OP]);
 
         if constexpr (x == 0) {
             if constexpr (z == 0) {
@@ -237,7 +240,7 @@ template <class System> struct Core {
                     if (z80_hi(r.bc) != 0) {
                         const int8_t e = int8_t(fetch());
                         r.pc = uint16_t(r.pc + e);
-                        if constexpr (!kIndexed) charge(kDjnzTaken);
+                        charge(kDjnzTaken);
                     } else {
                         ++r.pc;
                     }
@@ -245,7 +248,7 @@ template <class System> struct Core {
                     const int8_t e = int8_t(fetch());
                     r.pc = uint16_t(r.pc + e);
                 } else if constexpr (y >= 4) {
-                    if (condition<y - 4>()) jr_taken<X>();
+                    if (condition<y - 4>()) jr_taken();
                     else ++r.pc;
                 }
             } else if constexpr (z == 1) {
@@ -322,7 +325,7 @@ template <class System> struct Core {
             if constexpr (z == 0) {
                 if (condition<y>()) {
                     r.pc = pop();
-                    if constexpr (!kIndexed) charge(kRetTaken);
+                    charge(kRetTaken);
                 }
             } else if constexpr (z == 1) {
                 if constexpr (q == 0) rp2<p, X>() = pop();
@@ -364,7 +367,7 @@ template <class System> struct Core {
             } else if constexpr (z == 4) {
                 if (condition<y>()) {
                     const uint16_t target = fetch16();
-                    if constexpr (!kIndexed) charge(kCallTaken);
+                    charge(kCallTaken);
                     push(r.pc);
                     r.pc = target;
                 } else {

@@ -234,8 +234,8 @@ TEST(Z80Prefix, IndexRegisterHalves) {
     EXPECT_TRUE(s.step({.f = N, .iy = 0x5501, .cycles = 9}));
     EXPECT_TRUE(s.step({.f = N, .hl = 0xAAAA, .ix = 0x3400, .cycles = 9}));
     EXPECT_TRUE(s.step({.f = N, .hl = 0xAAAA, .ix = 0x3400, .cycles = 9}));
-    EXPECT_TRUE(s.step({.bc = 0x5600, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x0125, .a = 0xD5, .f = N, .cycles = 0}));
+    EXPECT_TRUE(s.step({.bc = 0x5600, .cycles = 4})); // no HL operand: the prefix is ignored
+    EXPECT_TRUE(s.step({.pc = 0x0125, .a = 0xD5, .f = N, .cycles = 4}));
 }
 
 // The register beside an (IX+d) operand stays the real H or L.
@@ -296,8 +296,8 @@ TEST(Z80Prefix, IndexRegisterPairForms) {
     EXPECT_TRUE(s.step({.pc = 0x0200, .cycles = 8}));
 }
 
-// Opcodes without an H, L, HL or (HL) operand act as unprefixed but cost only
-// the prefixed table's 0, taken-branch extras included.
+// Opcodes without an H, L, HL or (HL) operand act, and cost, as unprefixed,
+// taken-branch extras included: the prefix is ignored.
 TEST(Z80Prefix, OpcodesWithoutAnHlOperandIgnoreThePrefix) {
     Z80TestSystem s;
     s.load(0x0100, {0xDD, 0xEB,             // 100 EX DE,HL: not IX
@@ -321,17 +321,29 @@ TEST(Z80Prefix, OpcodesWithoutAnHlOperandIgnoreThePrefix) {
     s.cpu.bc_alt = 0x5500;
     s.cpu.de_alt = 0x6666;
     s.cpu.hl_alt = 0x7777;
-    EXPECT_TRUE(s.step({.de = 0x2222, .hl = 0x1111, .ix = 0x3333, .cycles = 0}));
-    EXPECT_TRUE(s.step({.bc = 0x5500, .de = 0x6666, .hl = 0x7777, .iy = 0x4444, .cycles = 0}));
-    EXPECT_TRUE(s.step({.f = 0x00, .bc = 0x5600, .cycles = 0}));
-    EXPECT_TRUE(s.step({.a = 0x12, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x010E, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x0111, .cycles = 0}));
+    EXPECT_TRUE(s.step({.de = 0x2222, .hl = 0x1111, .ix = 0x3333, .cycles = 4}));
+    EXPECT_TRUE(s.step({.bc = 0x5500, .de = 0x6666, .hl = 0x7777, .iy = 0x4444, .cycles = 4}));
+    EXPECT_TRUE(s.step({.f = 0x00, .bc = 0x5600, .cycles = 4}));
+    EXPECT_TRUE(s.step({.a = 0x12, .cycles = 7}));
+    EXPECT_TRUE(s.step({.pc = 0x010E, .cycles = 12}));
+    EXPECT_TRUE(s.step({.pc = 0x0111, .cycles = 7}));
     EXPECT_EQ(s.count(Hook::Read), 2);
-    EXPECT_TRUE(s.step({.pc = 0x0115, .bc = 0x5500, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x0200, .sp = 0x7FFE, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x0119, .sp = 0x8000, .cycles = 0}));
-    EXPECT_TRUE(s.step({.pc = 0x0119, .cycles = 0}));
+    EXPECT_TRUE(s.step({.pc = 0x0115, .bc = 0x5500, .cycles = 13}));
+    EXPECT_TRUE(s.step({.pc = 0x0200, .sp = 0x7FFE, .cycles = 17}));
+    EXPECT_TRUE(s.step({.pc = 0x0119, .sp = 0x8000, .cycles = 11}));
+    EXPECT_TRUE(s.step({.pc = 0x0119, .cycles = 12}));
+}
+
+// A loop of prefixed jumps spends its slice like any other, so a frame ends.
+TEST(Z80Prefix, PrefixedJumpLoopEndsTheSlice) {
+    Z80TestSystem s;
+    s.load(0x0100, {0xDD, 0x18, 0xFD}); // DD JR $
+    s.cpu.pc = 0x0100;
+    s.cpu.cycle_period = 1000;
+    s.cpu.cycles_left = 1000;
+    z80_run(s, s.cpu);
+    EXPECT_EQ(s.cpu.pc, 0x0100);
+    EXPECT_EQ(s.count(Hook::Loop), 1000 / 12 + 1);
 }
 
 TEST(Z80Prefix, RepeatedPrefixesAndDdEd) {
