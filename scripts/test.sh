@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds KOLT and runs the whole test suite:
 #   1. the release build: quick unit tests, then the long checks (Z80 exerciser);
-#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. the fuzz targets built with clang and libFuzzer, each run briefly on its seeds.
 # Benchmarks are built (so they keep compiling) but not run; see README.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +21,9 @@ echo "== release build"
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
 echo "== sanitizer build (address, undefined)"
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLT_SANITIZE=ON -DKOLT_BENCHMARKS=OFF
+echo "== fuzz smoke runs (clang, libFuzzer)"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKOLT_FUZZ=ON -DKOLT_BENCHMARKS=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs" --target kolt_fuzzers
+ctest --test-dir build/fuzz -L fuzz --output-on-failure -j "$jobs"
 echo "All tests passed."
