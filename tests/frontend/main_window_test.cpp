@@ -207,6 +207,27 @@ private slots:
         QCOMPARE(m().state.keyboardRows[4], uint8_t(0xFF));
     }
 
+    void f11TogglesFullScreenOncePerPress() {
+        start();
+        QTest::keyPress(w_.get(), Qt::Key_F11);
+        frames(5); // held down over several frames: one switch
+        QVERIFY(!w_->isWindowedDisplay());
+        QTest::keyRelease(w_.get(), Qt::Key_F11);
+        frames(1);
+        QVERIFY(!w_->isWindowedDisplay());
+        QTest::keyPress(w_.get(), Qt::Key_F11);
+        frames(1);
+        QVERIFY(w_->isWindowedDisplay());
+        QTest::keyRelease(w_.get(), Qt::Key_F11);
+        w_->runCommand(Command::FullScreen);
+        QVERIFY(!w_->isWindowedDisplay());
+        w_->runCommand(Command::FullScreen); // again while full screen: stays there
+        QVERIFY(!w_->isWindowedDisplay());
+        w_->runCommand(Command::SizeX2); // a window size leaves full screen
+        QVERIFY(w_->isWindowedDisplay());
+        QTRY_COMPARE(w_->display()->size(), QSize(640, 480));
+    }
+
     void pasteTypesTheClipboard() {
         start();
         QApplication::clipboard()->setText("hi 42\n");
