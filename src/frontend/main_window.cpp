@@ -258,6 +258,7 @@ bool MainWindow::frameStep() {
         QTimer::singleShot(0, this, [this] { runCommand(Command::Debugger); });
         return false;
     }
+    ++framesRun_;
     if (poll_input(m, keys_)) toggleFullScreen();
     display_->present(m);
     if (!presentedOnce_) {

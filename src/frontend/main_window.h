@@ -58,6 +58,7 @@ public:
     bool isRunning() const { return running_; }
     bool isWindowedDisplay() const { return windowed_; }
     const HostKeys& heldKeys() const { return keys_; }
+    uint64_t framesRun() const { return framesRun_; }
 
     // One frame step as the frame driver runs it; returns false when a
     // breakpoint stopped the frame (the debugger is then opened).
@@ -133,6 +134,7 @@ private:
     bool framesEnabled_ = false;
     bool inDebugger_ = false;
     bool presentedOnce_ = false;
+    uint64_t framesRun_ = 0;
     QTimer* frameTimer_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
 };

@@ -207,6 +207,28 @@ private slots:
         QCOMPARE(m().state.keyboardRows[4], uint8_t(0xFF));
     }
 
+    // The frame driver on its real timer: 50 frames a second at Normal, and
+    // none while the window is not active.
+    void normalRatePacesFiftyFramesASecond() {
+        dir_ = std::make_unique<TempDir>();
+        w_ = std::make_unique<MainWindow>(nullptr);
+        w_->show();
+        QApplication::setActiveWindow(w_.get());
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        settings_set_path(m().settings.romFile, "/nonexistent/kolt-test-rom");
+        w_->startUp(QString::fromStdString(dir_->file("")), true);
+        QTRY_VERIFY(w_->framesRun() > 0);
+        const uint64_t before = w_->framesRun();
+        QTest::qWait(2000);
+        const uint64_t ran = w_->framesRun() - before;
+        QVERIFY2(ran >= 85 && ran <= 102, qPrintable(QString::number(ran)));
+        w_->showMinimized();
+        QTRY_VERIFY(!w_->isRunning());
+        const uint64_t paused = w_->framesRun();
+        QTest::qWait(200);
+        QCOMPARE(w_->framesRun(), paused);
+    }
+
     void f11TogglesFullScreenOncePerPress() {
         start();
         QTest::keyPress(w_.get(), Qt::Key_F11);
