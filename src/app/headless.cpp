@@ -175,10 +175,9 @@ int Script::run(const std::vector<std::string>& args) {
             const std::string* path = value("a .wav file");
             if (!path) return kExitUsage;
             emu_.io.tape.path = tape_path_for(*path);
-            switch (tape_play(m(), emu_.io)) {
-            case kTapePlaying: break;
-            case kTapeCannotOpen: err_ << "Could not open file. Please map to a valid image\n"; return kExitFailed;
-            default: err_ << "WAV file must be 22050hz 8 bit mono PCM. Please map to another image\n"; return kExitFailed;
+            if (const char* refused = tape_play_message(tape_play(m(), emu_.io))) {
+                err_ << refused << "\n";
+                return kExitFailed;
             }
         } else if (opt == "--tape-record") {
             const std::string* path = value("a .wav file");

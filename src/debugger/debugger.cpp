@@ -4,6 +4,7 @@
 
 #include "debugger/disassembler.h"
 #include "files/vz_file.h"
+#include "machine/bus.h"
 #include "machine/frame.h"
 #include "machine/machine.h"
 
@@ -25,13 +26,13 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-constexpr Rgb kTextGreen{0, 255, 0};
-constexpr Rgb kMarkerBlue{0, 0, 255};
+constexpr Rgb rgb_of(uint8_t paletteIndex) {
+    const uint32_t c = palette_rgb(paletteIndex);
+    return {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+}
 
-// Bytes as the machine would show them: characters green, semigraphics blocks
-// in the colour of bits 4-6.
-constexpr Rgb kBlockColours[8] = {{0, 255, 0},   {255, 255, 0}, {0, 0, 255},   {255, 0, 0},
-                                  {255, 255, 255}, {0, 255, 255}, {255, 0, 255}, {255, 128, 0}};
+constexpr Rgb kTextGreen = rgb_of(kGreen);
+constexpr Rgb kMarkerBlue = rgb_of(kBlue);
 
 class Pane {
 public:
@@ -90,7 +91,7 @@ std::string debugger_pointers_text(const Machine& m) {
 std::string debugger_hardware_text(const Machine& m) {
     return "Scanline   :  " + format("%2d", m.state.scanline) + "\r\n" + "Intr Cycles:  " +
            format("%2d", m.z80.cycles_left) + "\r\n\r\n" + "Latch:  ..SVVCCS \r\n        " +
-           bits_of(m.state.memory[0x783B]);
+           bits_of(m.state.memory[kGermanLatchCopy]);
 }
 
 std::string debugger_disassembly_text(const Machine& m) {
@@ -146,9 +147,7 @@ std::vector<uint8_t> debugger_picture_rgb(const Machine& m) {
     Pane pane;
     for (int y = 0; y < kDebugPaneHeight; ++y) {
         for (int x = 0; x < kDebugPaneWidth; ++x) {
-            const uint8_t index = m.frameBuffer[size_t(y + 24) * kFrameWidth + size_t(x + kPictureLeft)];
-            const uint32_t c = index < kPaletteSize ? kPaletteRgb[index] : 0;
-            pane.set(x, y, Rgb{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+            pane.set(x, y, rgb_of(m.frameBuffer[size_t(y + 24) * kFrameWidth + size_t(x + kPictureLeft)]));
         }
     }
     const int marker = m.state.scanline - 63;
@@ -172,8 +171,10 @@ std::vector<uint8_t> debugger_memory_rgb(const Machine& m, uint16_t address) {
         }
         for (int j = 0; j < kMemoryViewStep; ++j) {
             const uint8_t b = m.state.memory[uint16_t(base + j)];
+            // As the machine shows them: characters green, semigraphics blocks
+            // in the colour of bits 4-6.
             if (b < 0x80) pane.glyph(26 + j, row, b & 0x3F, kTextGreen);
-            else pane.glyph(26 + j, row, 64 + (b & 0x0F), kBlockColours[(b >> 4) & 7]);
+            else pane.glyph(26 + j, row, 64 + (b & 0x0F), rgb_of(uint8_t((b >> 4) & 7)));
         }
     }
     return pane.take();

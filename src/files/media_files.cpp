@@ -20,6 +20,10 @@ FileOutcome load_at(Machine& m, const std::string& path, uint16_t address) {
     return FileOutcome::ok(more ? "The image runs past 0xFFFF; its last bytes were not loaded." : "");
 }
 
+std::string with_extension_if_undotted(const std::string& chosen, const char* extension) {
+    return chosen.find('.') == std::string::npos ? chosen + extension : chosen;
+}
+
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
     if (at + 4 > b.size()) return 0;
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
@@ -113,9 +117,9 @@ FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds) {
     return FileOutcome::ok();
 }
 
-std::string printer_path_for(const std::string& chosen) {
-    return chosen.find('.') == std::string::npos ? chosen + ".txt" : chosen;
-}
+std::string printer_path_for(const std::string& chosen) { return with_extension_if_undotted(chosen, ".txt"); }
+
+std::string tape_path_for(const std::string& chosen) { return with_extension_if_undotted(chosen, ".wav"); }
 
 FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* used) {
     const std::string path = printer_path_for(chosen);

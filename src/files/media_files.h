@@ -45,7 +45,10 @@ FileOutcome bitmap_import(Machine& m, const std::string& path);
 // bytes. With `hostLineEnds`, lines ended by LF alone are typed with RETURN.
 FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds = false);
 
-// Opens the printer's output file (".txt" appended when the path holds no full
-// stop at all), replacing an earlier one. Returns the path used.
+// Opens the printer's output file, replacing an earlier one. Returns the path used.
 FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* used = nullptr);
+
+// The printer and tape files get ".txt" and ".wav" when the chosen path holds
+// no full stop at all, even in a folder name.
 std::string printer_path_for(const std::string& chosen);
+std::string tape_path_for(const std::string& chosen);

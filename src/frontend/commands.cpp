@@ -1,6 +1,7 @@
 #include "frontend/commands.h"
 
 #include <array>
+#include <type_traits>
 
 #include "machine/settings.h"
 
@@ -90,43 +91,39 @@ const CommandInfo* command_info(Command id) {
     return nullptr;
 }
 
-int32_t setting_value(const Settings& s, SettingField field) {
+namespace {
+
+// Calls `use` with the field itself (an int32_t or a uint8_t), const or not
+// as the record is; nothing for None.
+template <class S, class Use> void with_field(S& s, SettingField field, Use use) {
     switch (field) {
-    case F::Model: return s.model;
-    case F::TvStandard: return s.tvStandard;
-    case F::RamTop: return s.ramTop;
-    case F::Effects6847: return s.effects6847;
-    case F::FrameRateNormal: return s.frameRateNormal;
-    case F::CartridgeEnabled: return s.cartridgeEnabled;
-    case F::JoystickEnabled: return s.joystickEnabled;
-    case F::CassetteAudio: return s.cassetteAudio;
-    case F::DiskAudio: return s.diskAudio;
-    case F::ExtendedGfx: return s.extendedGfx;
-    case F::ExtendedSound: return s.extendedSound;
-    case F::WriteToRom: return s.writeToRom;
-    case F::WriteToCartridge: return s.writeToCartridge;
+    case F::Model: use(s.model); break;
+    case F::TvStandard: use(s.tvStandard); break;
+    case F::RamTop: use(s.ramTop); break;
+    case F::Effects6847: use(s.effects6847); break;
+    case F::FrameRateNormal: use(s.frameRateNormal); break;
+    case F::CartridgeEnabled: use(s.cartridgeEnabled); break;
+    case F::JoystickEnabled: use(s.joystickEnabled); break;
+    case F::CassetteAudio: use(s.cassetteAudio); break;
+    case F::DiskAudio: use(s.diskAudio); break;
+    case F::ExtendedGfx: use(s.extendedGfx); break;
+    case F::ExtendedSound: use(s.extendedSound); break;
+    case F::WriteToRom: use(s.writeToRom); break;
+    case F::WriteToCartridge: use(s.writeToCartridge); break;
     case F::None: break;
     }
-    return 0;
+}
+
+} // namespace
+
+int32_t setting_value(const Settings& s, SettingField field) {
+    int32_t value = 0;
+    with_field(s, field, [&](const auto& f) { value = f; });
+    return value;
 }
 
 void apply_setting(Settings& s, SettingField field, int32_t value) {
-    switch (field) {
-    case F::Model: s.model = value; break;
-    case F::TvStandard: s.tvStandard = value; break;
-    case F::RamTop: s.ramTop = value; break;
-    case F::Effects6847: s.effects6847 = value; break;
-    case F::FrameRateNormal: s.frameRateNormal = uint8_t(value); break;
-    case F::CartridgeEnabled: s.cartridgeEnabled = value; break;
-    case F::JoystickEnabled: s.joystickEnabled = value; break;
-    case F::CassetteAudio: s.cassetteAudio = uint8_t(value); break;
-    case F::DiskAudio: s.diskAudio = uint8_t(value); break;
-    case F::ExtendedGfx: s.extendedGfx = value; break;
-    case F::ExtendedSound: s.extendedSound = value; break;
-    case F::WriteToRom: s.writeToRom = value; break;
-    case F::WriteToCartridge: s.writeToCartridge = value; break;
-    case F::None: break;
-    }
+    with_field(s, field, [&](auto& f) { f = static_cast<std::remove_reference_t<decltype(f)>>(value); });
 }
 
 std::optional<Command> option_command_for(const Settings& s, SettingField field) {

@@ -40,12 +40,7 @@ std::optional<HostKey> host_key_for_qt(int key, bool keypad) {
         default: return std::nullopt;
         }
     }
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-        static constexpr HostKey kLetters[26] = {kKeyA, kKeyB, kKeyC, kKeyD, kKeyE, kKeyF, kKeyG, kKeyH, kKeyI,
-                                                 kKeyJ, kKeyK, kKeyL, kKeyM, kKeyN, kKeyO, kKeyP, kKeyQ, kKeyR,
-                                                 kKeyS, kKeyT, kKeyU, kKeyV, kKeyW, kKeyX, kKeyY, kKeyZ};
-        return kLetters[key - Qt::Key_A];
-    }
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return kHostLetters[key - Qt::Key_A];
     if (key >= Qt::Key_1 && key <= Qt::Key_9) return HostKey(kKey1 + (key - Qt::Key_1));
     switch (key) {
     case Qt::Key_0: return kKey0;

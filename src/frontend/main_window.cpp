@@ -413,14 +413,10 @@ void MainWindow::playTape() {
         emu_.io.tape.path = tape_path_for(path.toStdString());
         setStatus(2, "Cass: " + fileName(path));
     }
-    switch (tape_play(emu_.m(), emu_.io)) {
-    case kTapePlaying: updateCassetteMenu(true); break;
-    case kTapeNoPath: showError(kMessageCaption, "To play a tape, first map the tape image to a wav file"); break;
-    case kTapeCannotOpen: showError(kMessageCaption, "Could not open file. Please map to a valid image"); break;
-    default:
-        showError(kMessageCaption, "WAV file must be 22050hz 8 bit mono PCM. Please map to another image");
-        break;
-    }
+    if (const char* refused = tape_play_message(tape_play(emu_.m(), emu_.io)))
+        showError(kMessageCaption, refused);
+    else
+        updateCassetteMenu(true);
 }
 
 void MainWindow::recordTape() {

@@ -26,9 +26,6 @@ constexpr MatrixKey kShift = kMatrixShift, kCtrl = kMatrixCtrl;
 constexpr MatrixKey kLetters[26] = {kA, kB, kC, kD, kE, kF, kG, kH, kI, kJ, kK, kL, kM,
                                     kN, kO, kP, kQ, kR, kS, kT, kU, kV, kW, kX, kY, kZ};
 constexpr MatrixKey kDigits[10] = {k0, k1, k2, k3, k4, k5, k6, k7, k8, k9};
-constexpr HostKey kHostLetters[26] = {kKeyA, kKeyB, kKeyC, kKeyD, kKeyE, kKeyF, kKeyG, kKeyH, kKeyI,
-                                      kKeyJ, kKeyK, kKeyL, kKeyM, kKeyN, kKeyO, kKeyP, kKeyQ, kKeyR,
-                                      kKeyS, kKeyT, kKeyU, kKeyV, kKeyW, kKeyX, kKeyY, kKeyZ};
 constexpr HostKey kHostDigits[10] = {kKey0, kKey1, kKey2, kKey3, kKey4, kKey5, kKey6, kKey7, kKey8, kKey9};
 
 constexpr auto build_bindings() {

@@ -41,6 +41,11 @@ enum HostKey : uint8_t {
     kKeyInsert = 0xD2, kKeyDelete = 0xD3,
 };
 
+// The letter keys A-Z in alphabetical order (their codes follow the rows of the keyboard).
+inline constexpr HostKey kHostLetters[26] = {kKeyA, kKeyB, kKeyC, kKeyD, kKeyE, kKeyF, kKeyG, kKeyH, kKeyI,
+                                             kKeyJ, kKeyK, kKeyL, kKeyM, kKeyN, kKeyO, kKeyP, kKeyQ, kKeyR,
+                                             kKeyS, kKeyT, kKeyU, kKeyV, kKeyW, kKeyX, kKeyY, kKeyZ};
+
 using HostKeys = std::bitset<256>; // bit k set while the host key with code k is down
 
 // A machine key: its row (0-7) and bit in the matrix.

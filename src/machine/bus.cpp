@@ -49,7 +49,7 @@ void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value) 
     }
     if (address >= 0x7000 && address <= 0x77FF) {
         if (setting_enabled(cfg.effects6847) && value != 0) paint_effects_dash(m);
-        if (cfg.extendedGfx > 0) s.extVideoRam[(s.extGfxMode & 3) * kExtVideoBankSize + (address - 0x7000)] = value;
+        if (cfg.extendedGfx > 0) s.extVideoRam[ext_video_index(m, address)] = value;
     }
     if (address < 0x4000) {
         if (setting_enabled(cfg.writeToRom)) s.memory[address] = value;

@@ -33,15 +33,17 @@ inline uint8_t keyboard_status(const Machine& m, uint16_t address) {
     return value;
 }
 
-inline uint8_t ext_video_byte(const Machine& m, uint16_t address) {
-    return m.state.extVideoRam[(m.state.extGfxMode & 3) * kExtVideoBankSize + (address - 0x7000)];
+// Where the processor's video RAM address lands in the bank it has selected.
+inline size_t ext_video_index(const Machine& m, uint16_t address) {
+    return size_t(m.state.extGfxMode & 3) * kExtVideoBankSize + (address - kVideoRamAddress);
 }
 
 inline uint8_t bus_read(const Machine& m, uint16_t address) {
     if (int32_t(address) > m.settings.ramTop) [[unlikely]]
         return 0x7F;
     if (address < 0x6800 || address >= 0x7800) return m.state.memory[address];
-    if (address >= 0x7000) return m.settings.extendedGfx > 0 ? ext_video_byte(m, address) : m.state.memory[address];
+    if (address >= 0x7000)
+        return m.settings.extendedGfx > 0 ? m.state.extVideoRam[ext_video_index(m, address)] : m.state.memory[address];
     return keyboard_status(m, address);
 }
 

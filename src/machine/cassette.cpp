@@ -82,13 +82,8 @@ std::array<uint8_t, kWavHeaderSize> empty_header() {
 
 } // namespace
 
-std::string tape_path_for(const std::string& chosen) {
-    return chosen.find('.') == std::string::npos ? chosen + ".wav" : chosen;
-}
-
 int tape_play(Machine& m, MachineIo& io) {
     tape_stop(m, io);
-    m.tape.playing = false;
     if (io.tape.path.empty()) return kTapeNoPath;
     FilePtr f(std::fopen(io.tape.path.c_str(), "rb"));
     if (!f) return kTapeCannotOpen;
@@ -102,6 +97,15 @@ int tape_play(Machine& m, MachineIo& io) {
     m.tape.playing = true;
     m.tape.accumulator = 0;
     return kTapePlaying;
+}
+
+const char* tape_play_message(int result) {
+    switch (result) {
+    case kTapePlaying: return nullptr;
+    case kTapeNoPath: return "To play a tape, first map the tape image to a wav file";
+    case kTapeCannotOpen: return "Could not open file. Please map to a valid image";
+    default: return "WAV file must be 22050hz 8 bit mono PCM. Please map to another image";
+    }
 }
 
 bool tape_record(Machine& m, MachineIo& io) {

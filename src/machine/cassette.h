@@ -35,10 +35,9 @@ struct TapeState {
     int32_t lastChange = 0;  // cycles_left at the previous recorded level change
 };
 
-// Appends ".wav" when the chosen path holds no full stop at all.
-std::string tape_path_for(const std::string& chosen);
-
 int tape_play(Machine& m, MachineIo& io);
+// What to tell the user about a refused playback; null for kTapePlaying.
+const char* tape_play_message(int result);
 // Returns false, recording nothing, when the file cannot be created.
 bool tape_record(Machine& m, MachineIo& io);
 // Ends a recording (its header then holds the sizes) or a playback.

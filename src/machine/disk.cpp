@@ -8,8 +8,6 @@
 
 namespace {
 
-DiskController& controller(Machine& m) { return m.disk; }
-
 std::FILE* selected_image(Machine& m, MachineIo& io) {
     const int d = m.disk.selectedDrive;
     return d < 0 ? nullptr : io.disks.image[size_t(d)].get();
@@ -21,7 +19,7 @@ void show_status(Machine& m, MachineIo& io) {
 }
 
 void load_track(Machine& m, MachineIo& io) {
-    DiskController& c = controller(m);
+    DiskController& c = m.disk;
     if (std::FILE* f = selected_image(m, io)) {
         const long offset = long(c.headPosition[size_t(c.selectedDrive)]) * kHalfTrackBytes;
         if (std::fseek(f, offset, SEEK_SET) == 0) std::fread(c.trackBuffer.data(), 1, kTrackBytes, f);
@@ -38,7 +36,7 @@ void load_track(Machine& m, MachineIo& io) {
 // than the buffer has overwritten its own beginning, so only its last
 // kTrackBufferSize bytes are written, where they belong in the image.
 void write_back(Machine& m, MachineIo& io) {
-    DiskController& c = controller(m);
+    DiskController& c = m.disk;
     std::FILE* f = selected_image(m, io);
     if (!f) {
         std::memset(c.trackBuffer.data(), 0, kTrackBytes);
@@ -81,7 +79,7 @@ uint8_t byte_from_even_bits(uint32_t bits) {
 
 void disk_port_out(Machine& m, MachineIo& io, uint8_t offset, uint8_t v) {
     if (offset != 0) return;
-    DiskController& c = controller(m);
+    DiskController& c = m.disk;
     const int drive = (v & 0x10) ? 0 : (v & 0x80) ? 1 : -1;
     if (drive != c.selectedDrive) {
         c.selectedDrive = drive;
@@ -132,7 +130,7 @@ void disk_port_out(Machine& m, MachineIo& io, uint8_t offset, uint8_t v) {
 }
 
 uint8_t disk_port_in(Machine& m, MachineIo&, uint8_t offset) {
-    DiskController& c = controller(m);
+    DiskController& c = m.disk;
     switch (offset) {
     case 1: {
         uint8_t result = 0xFF;
@@ -160,7 +158,7 @@ uint8_t disk_port_in(Machine& m, MachineIo&, uint8_t offset) {
 }
 
 bool disk_mount(Machine& m, MachineIo& io, int drive, const std::string& path) {
-    DiskController& c = controller(m);
+    DiskController& c = m.disk;
     const size_t d = size_t(drive);
     io.disks.image[d].reset();
     c.writeProtect[d] = 0x00;

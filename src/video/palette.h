@@ -34,6 +34,9 @@ enum PaletteIndex : uint8_t {
     kBlack, kDarkGreen, kGrey, kDarkOrange, kLightOrange,
 };
 
+// The colour of a frameBuffer pixel value; values past the palette show black.
+constexpr uint32_t palette_rgb(uint8_t index) { return index < kPaletteSize ? kPaletteRgb[index] : 0; }
+
 struct PixelMasks {
     uint32_t red = 0x00FF0000;
     uint32_t green = 0x0000FF00;

@@ -6,8 +6,7 @@ std::vector<uint8_t> picture_rgb(const Machine& m) {
     std::vector<uint8_t> rgb(size_t(kFrameWidth) * kShownRows * 3);
     size_t o = 0;
     for (int i = 0; i < kFrameWidth * kShownRows; ++i) {
-        const uint8_t index = m.frameBuffer[size_t(i)];
-        const uint32_t c = index < kPaletteSize ? kPaletteRgb[index] : 0;
+        const uint32_t c = palette_rgb(m.frameBuffer[size_t(i)]);
         rgb[o++] = uint8_t(c >> 16);
         rgb[o++] = uint8_t(c >> 8);
         rgb[o++] = uint8_t(c);
@@ -21,7 +20,7 @@ std::string screen_text(const Machine& m) {
     for (int row = 0; row < kTextRows; ++row) {
         for (int col = 0; col < kTextColumns; ++col) {
             const size_t offset = size_t(row * kTextColumns + col);
-            const uint8_t code = banked ? m.state.extVideoRam[offset] : m.state.memory[0x7000 + offset];
+            const uint8_t code = banked ? m.state.extVideoRam[offset] : m.state.memory[kVideoRamAddress + offset];
             if (code >= 0x80) {
                 text += '#';
                 continue;

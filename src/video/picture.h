@@ -10,9 +10,6 @@
 
 struct Machine;
 
-inline constexpr int kTextRows = 16;
-inline constexpr int kTextColumns = 32;
-
 // Rows 0-239 of frameBuffer through the palette, 3 bytes a pixel, top row first.
 std::vector<uint8_t> picture_rgb(const Machine& m);
 

@@ -23,8 +23,6 @@ static_assert(kPictureLeft + kPictureWidth + kPictureLeft == kFrameWidth);
 
 namespace {
 
-constexpr int kTextColumns = 32;
-constexpr int kVideoRamBase = 0x7000;
 constexpr uint64_t kSplat = 0x0101010101010101;
 
 constexpr uint64_t splat(uint8_t colour) { return colour * kSplat; }
@@ -141,7 +139,7 @@ uint8_t border_colour(int latchValue) {
 
 void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
     const uint8_t* source =
-        m.settings.extendedGfx > 0 ? m.state.extVideoRam.data() : m.state.memory.data() + kVideoRamBase;
+        m.settings.extendedGfx > 0 ? m.state.extVideoRam.data() : m.state.memory.data() + kVideoRamAddress;
     source += (line / kGlyphRows) * kTextColumns;
     const uint8_t* font = m.fontTable.data() + line % kGlyphRows;
     const CellStyle* styles = kCellStyles[colourSet].data();
@@ -153,7 +151,7 @@ void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
 
 void paint_graphics(const Machine& m, uint8_t* picture, int line, int colourSet) {
     int mode = 2;
-    const uint8_t* source = m.state.memory.data() + kVideoRamBase;
+    const uint8_t* source = m.state.memory.data() + kVideoRamAddress;
     if (m.settings.extendedGfx > 0) {
         // The video chip always sees the banks from the first one on,
         // whichever bank the processor has selected.

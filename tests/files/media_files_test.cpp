@@ -343,6 +343,8 @@ TEST(PrinterFile, ExtensionOnlyWhenThePathHasNoFullStopAnywhere) {
     EXPECT_EQ(printer_path_for("out/listing"), "out/listing.txt");
     EXPECT_EQ(printer_path_for("my.docs/listing"), "my.docs/listing");
     EXPECT_EQ(printer_path_for("listing.prn"), "listing.prn");
+    EXPECT_EQ(tape_path_for("tapes/game"), "tapes/game.wav");
+    EXPECT_EQ(tape_path_for("my.tapes/game"), "my.tapes/game");
 
     TempDir dir;
     const std::string folder = dir.file("print.out");
