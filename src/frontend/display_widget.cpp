@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 #include "machine/machine.h"
 
 DisplayWidget::DisplayWidget(QWidget* parent)
@@ -12,14 +14,24 @@ DisplayWidget::DisplayWidget(QWidget* parent)
 }
 
 void DisplayWidget::present(const Machine& m) {
-    uint32_t colours[kPaletteSize];
-    for (int i = 0; i < kPaletteSize; ++i) colours[i] = 0xFF000000u | m.palette.packed[size_t(i)];
+    std::copy_n(m.frameBuffer.begin(), frame_.size(), frame_.begin());
+    for (int i = 0; i < kPaletteSize; ++i) colours_[size_t(i)] = 0xFF000000u | m.palette.packed[size_t(i)];
+    converted_ = false;
+    update();
+}
+
+void DisplayWidget::convert() {
     for (int y = 0; y < kShownRows; ++y) {
         auto* line = reinterpret_cast<uint32_t*>(image_.scanLine(y));
-        const uint8_t* source = &m.frameBuffer[size_t(y) * kFrameWidth];
-        for (int x = 0; x < kFrameWidth; ++x) line[x] = colours[source[x] < kPaletteSize ? source[x] : 0];
+        const uint8_t* source = &frame_[size_t(y) * kFrameWidth];
+        for (int x = 0; x < kFrameWidth; ++x) line[x] = colours_[source[x] < kPaletteSize ? source[x] : uint8_t(kBlack)];
     }
-    update();
+    converted_ = true;
+}
+
+const QImage& DisplayWidget::image() {
+    if (!converted_) convert();
+    return image_;
 }
 
 void DisplayWidget::setFullScreenLayout(bool fullScreen) {
@@ -39,5 +51,5 @@ void DisplayWidget::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const QRect target = pictureRect();
     if (target != rect()) painter.fillRect(rect(), Qt::black);
-    painter.drawImage(target, image_);
+    painter.drawImage(target, image());
 }

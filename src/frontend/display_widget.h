@@ -7,6 +7,12 @@
 #include <QImage>
 #include <QWidget>
 
+#include <array>
+#include <cstdint>
+
+#include "video/palette.h"
+#include "video/renderer.h"
+
 struct Machine;
 
 class DisplayWidget : public QWidget {
@@ -14,17 +20,26 @@ class DisplayWidget : public QWidget {
 public:
     explicit DisplayWidget(QWidget* parent = nullptr);
 
-    // Converts the machine's picture and schedules a repaint.
+    // Takes the machine's picture and schedules a repaint. The conversion
+    // through the palette waits for the paint: at the Maximum rate many frames
+    // are presented between two paints, and converting each cost half as much
+    // again as running it.
     void present(const Machine& m);
     void setFullScreenLayout(bool fullScreen);
 
-    const QImage& image() const { return image_; }
+    // The last presented picture, converted.
+    const QImage& image();
     QRect pictureRect() const; // where the picture is drawn, in widget coordinates
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void convert();
+
+    std::array<uint8_t, kFrameWidth * kShownRows> frame_{};
+    std::array<uint32_t, kPaletteSize> colours_{};
+    bool converted_ = true;
     QImage image_;
     bool fullScreen_ = false;
 };

@@ -116,6 +116,24 @@ private slots:
         QVERIFY(w_->action(Command::SizeX1)->isChecked());
     }
 
+    void displayShowsThePresentedFrameThroughThePalette() {
+        start();
+        frames(1);
+        Machine& machine = m();
+        machine.frameBuffer.fill(kBlack);
+        machine.frameBuffer[5 * kFrameWidth + 7] = kRed;
+        machine.frameBuffer[239 * kFrameWidth + 319] = 200; // past the palette
+        machine.frameBuffer[240 * kFrameWidth] = kBuff;     // a row that is never shown
+        w_->display()->present(machine);
+        machine.frameBuffer.fill(kGreen); // not shown until presented
+        QCOMPARE(w_->display()->image().pixel(7, 5), qRgb(255, 0, 0));
+        QCOMPARE(w_->display()->image().pixel(8, 5), qRgb(0, 0, 0));
+        QCOMPARE(w_->display()->image().pixel(319, 239), qRgb(0, 0, 0));
+        QCOMPARE(w_->display()->image().height(), 240);
+        w_->display()->present(machine);
+        QCOMPARE(w_->display()->image().pixel(7, 5), qRgb(0, 255, 0));
+    }
+
     void everyOptionCommandSetsItsFieldAndMark() {
         start();
         for (const CommandInfo& info : command_table()) {
