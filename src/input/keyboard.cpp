@@ -68,14 +68,16 @@ void press(std::array<uint8_t, 8>& rows, MatrixKey k) {
 
 void type_next(Machine& m) {
     InputState& in = m.input;
-    if (++in.typingStep < 2) return;
+    if (++in.typingStep < in.typingWait) return;
     in.typingStep = 0;
     const char c = in.typingText[in.typingPos];
     if (c == 0) {
         in.typingActive = false;
+        in.typingWait = kTypingPace;
         return;
     }
     ++in.typingPos;
+    in.typingWait = c == '\r' ? kTypingPace + kTypingReturnWait : kTypingPace;
     for (const MatrixKey& k : typing_keys(c)) press(in.pendingRows, k);
 }
 

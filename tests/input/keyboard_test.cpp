@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #include "input/keyboard.h"
+#include "machine/frame.h"
 #include "machine/machine.h"
+#include "machine/machine_io.h"
 
 namespace {
 
@@ -124,19 +127,18 @@ std::vector<Rows> type_frames(Machine& m, int limit, const HostKeys& host = {}) 
     return frames;
 }
 
-TEST(Typing, OneCharacterEverySecondFrame) {
+TEST(Typing, OneCharacterEverySecondFrameAndAPauseAfterReturn) {
     auto m = make_machine();
     ASSERT_TRUE(typing_start(*m, "10 PRINT\r\n"));
     const std::vector<Rows> frames = type_frames(*m, 100);
-    const Rows expected[] = {rows_with({"1"}), rows_with({"0"}), rows_with({"SPACE"}), rows_with({"P"}),
-                             rows_with({"R"}), rows_with({"I"}), rows_with({"N"}),     rows_with({"T"}),
-                             rows_with({"RETURN"}), kNoKey /* LF */};
-    // Ten characters in 20 frames; the terminating zero takes a turn of its own.
-    ASSERT_EQ(frames.size(), 22u);
-    for (size_t f = 0; f < frames.size(); ++f) {
-        const bool typingFrame = f % 2 == 1 && f / 2 < std::size(expected);
-        EXPECT_EQ(frames[f], typingFrame ? expected[f / 2] : kNoKey) << "frame " << f + 1;
+    std::vector<Rows> expected;
+    for (const char* key : {"1", "0", "SPACE", "P", "R", "I", "N", "T", "RETURN"}) {
+        expected.push_back(kNoKey);
+        expected.push_back(rows_with({key}));
     }
+    for (int f = 0; f < 10; ++f) expected.push_back(kNoKey); // the line is being stored
+    for (int f = 0; f < 4; ++f) expected.push_back(kNoKey);  // LF presses nothing; the end takes a turn
+    EXPECT_EQ(frames, expected);
     EXPECT_FALSE(m->input.typingActive);
     poll_input(*m, {});
     EXPECT_EQ(m->input.pendingRows, kNoKey);
@@ -148,7 +150,7 @@ TEST(Typing, EveryCharacterPressesItsKeys) {
         std::initializer_list<std::string_view> keys;
     };
     const Char table[] = {
-        {'\r', {"RETURN"}}, {' ', {"SPACE"}}, {'A', {"A"}}, {'z', {"Z"}}, {'q', {"Q"}}, {'0', {"0"}},
+        {' ', {"SPACE"}}, {'A', {"A"}}, {'z', {"Z"}}, {'q', {"Q"}}, {'0', {"0"}},
         {'9', {"9"}}, {',', {","}}, {'.', {"."}}, {'-', {"-"}}, {':', {":"}}, {';', {";"}},
         {'!', {"SHIFT", "1"}}, {'"', {"SHIFT", "2"}}, {'#', {"SHIFT", "3"}}, {'$', {"SHIFT", "4"}},
         {'%', {"SHIFT", "5"}}, {'&', {"SHIFT", "6"}}, {'\'', {"SHIFT", "7"}}, {'(', {"SHIFT", "8"}},
@@ -159,13 +161,14 @@ TEST(Typing, EveryCharacterPressesItsKeys) {
         // No key, but a turn each.
         {'\n', {}}, {'\t', {}}, {'\x01', {}}, {'_', {}}, {'`', {}}, {'{', {}}, {'|', {}}, {'}', {}},
         {'~', {}}, {'\x7F', {}}, {'\x80', {}}, {'\xC1', {}}, {'\xE1', {}}, {'\xFF', {}},
+        {'\r', {"RETURN"}}, // last: the next turn waits ten frames more
     };
     std::string text;
     for (const Char& ch : table) text += ch.c;
     auto m = make_machine();
     ASSERT_TRUE(typing_start(*m, text));
     const std::vector<Rows> frames = type_frames(*m, 1000);
-    ASSERT_EQ(frames.size(), 2 * std::size(table) + 2);
+    ASSERT_EQ(frames.size(), 2 * std::size(table) + 10 + 2);
     for (size_t i = 0; i < std::size(table); ++i) {
         EXPECT_EQ(frames[2 * i], kNoKey) << "before character " << i;
         EXPECT_EQ(frames[2 * i + 1], rows_with(table[i].keys)) << "character " << i << " code " << int(uint8_t(table[i].c));
@@ -222,4 +225,36 @@ TEST(TypingText, HostLineEndsGetTheirReturn) {
     EXPECT_EQ(text_with_returns("A\r\nB"), "A\r\nB"); // already ended with CR LF
     EXPECT_EQ(text_with_returns("\n\n"), "\r\n\r\n");
     EXPECT_EQ(text_with_returns(""), "");
+}
+
+// The line editor (tests/support/line_editor.asm) takes keys as the BASIC ROM
+// does and is busy for six frames after each RETURN. Pasted lines, long and
+// short, must reach it whole.
+extern const uint8_t kLineEditorImage[];
+extern const size_t kLineEditorImage_size;
+
+TEST(Typing, ALineEditorBusyAfterReturnGetsEveryCharacter) {
+    for (const int32_t model : {kModelVZ200, kModelVZ300}) {
+        auto m = std::make_unique<Machine>();
+        MachineIo io;
+        m->settings.model = model;
+        m->settings.romFile[0] = 0;
+        machine_reset(*m);
+        std::memcpy(m->state.memory.data(), kLineEditorImage, kLineEditorImage_size);
+        const std::string text =
+            "10 REM THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789\r"
+            "20 A\r"
+            "\r"
+            "30 X:Y;Z,1.5-2\r"
+            "40 LET ABCDEFGHIJKLMNOPQRSTUVWXYZ 9876543210 ABCDEFGHIJKLMNOPQRST\r"
+            "50 GOTO 10\r";
+        ASSERT_TRUE(typing_start(*m, text));
+        for (int f = 0; f < 2000 && m->input.typingActive; ++f) {
+            machine_run_frame(*m, io);
+            poll_input(*m, {});
+        }
+        for (int f = 0; f < 20; ++f) machine_run_frame(*m, io), poll_input(*m, {});
+        const std::string got(reinterpret_cast<const char*>(&m->state.memory[0x8000]), text.size() + 1);
+        EXPECT_EQ(got, text + '\0') << "model " << model;
+    }
 }

@@ -63,8 +63,9 @@ protected:
 
     void type(std::string_view text) {
         ASSERT_TRUE(typing_start(*m, text));
-        run_frames(int(2 * text.size()) + 4);
+        for (size_t f = 0; f < 12 * text.size() + 4 && m->input.typingActive; ++f) run_frames(1);
         ASSERT_FALSE(m->input.typingActive);
+        run_frames(4);
     }
 
     // Presses host keys together for two frames, then lets go for two.
