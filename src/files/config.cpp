@@ -1,6 +1,7 @@
 #include "files/config.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -22,21 +23,21 @@ void fill_from(Settings& s, std::FILE* f) {
 
 } // namespace
 
+// Only reading is needed here: a file the user made read-only is still read,
+// and only a file that does not exist is created.
 bool config_load(Settings& s, const std::string& dir) {
     const std::string path = join(dir, kConfigFileName);
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
-    if (!f) {
-        s = Settings{};
-        std::FILE* created = std::fopen(path.c_str(), "wb");
-        if (!created) return false;
-        const bool written = std::fwrite(&s, 1, sizeof s, created) == sizeof s;
-        if (std::fclose(created) != 0 || !written) return false;
-        f = std::fopen(path.c_str(), "r+b");
-        if (!f) return false;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        fill_from(s, f);
+        std::fclose(f);
+        return true;
     }
-    fill_from(s, f);
-    std::fclose(f);
-    return true;
+    s = Settings{};
+    if (errno != ENOENT) return false;
+    std::FILE* created = std::fopen(path.c_str(), "wb");
+    if (!created) return false;
+    const bool written = std::fwrite(&s, 1, sizeof s, created) == sizeof s;
+    return std::fclose(created) == 0 && written;
 }
 
 bool config_save(const Settings& s, const std::string& dir) {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "files/config.h"
 #include "machine/frame.h"
 #include "machine/machine.h"
@@ -149,6 +152,33 @@ TEST(ConfigFile, UnreachableFilesKeepTheRecord) {
     EXPECT_EQ(image_of(s), default_image());
     EXPECT_FALSE(config_save(s, dir.file("no/such/folder")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
+}
+
+// A kolt.cfg the user made read-only is read all the same. Root may write any
+// file, so the check runs in a child that gives up root first.
+TEST(ConfigFile, AReadOnlyFileIsStillRead) {
+    TempDir dir;
+    Settings stored;
+    stored.model = kModelVZ300;
+    stored.ramTop = kRamTop18k;
+    ASSERT_TRUE(config_save(stored, dir.file("")));
+    std::filesystem::permissions(dir.file(""), std::filesystem::perms::all);
+    std::filesystem::permissions(dir.file("kolt.cfg"), std::filesystem::perms::owner_read |
+                                                           std::filesystem::perms::group_read |
+                                                           std::filesystem::perms::others_read);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
+        Settings s;
+        if (!config_load(s, dir.file(""))) _exit(1);
+        _exit(s.model == kModelVZ300 && s.ramTop == kRamTop18k ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not read, 2: the defaults instead of the file, 3: could not drop root";
+    EXPECT_EQ(TempDir::read(dir.file("kolt.cfg")), image_of(stored)); // and not rewritten
 }
 
 // Every field of a foreign file is taken as it stands; the machine must still
