@@ -31,7 +31,10 @@ FileOutcome vz_load_bytes(Machine& m, const std::vector<uint8_t>& file) {
     const size_t fits = std::min(n, size_t(0x10000 - start));
     std::memcpy(&m.state.memory[start], file.data() + kVzHeaderSize, fits);
     if (file[21] == kVzTypeMachineCode) {
+        // A halted processor would otherwise step past the first byte when
+        // the next interrupt wakes it.
         m.z80.pc = start;
+        m.z80.int_state &= uint8_t(~kZ80Halted);
     } else {
         const uint16_t end = uint16_t(start + n);
         m.state.memory[kBasicStartPointer] = file[22];

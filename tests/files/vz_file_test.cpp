@@ -70,6 +70,15 @@ TEST_F(VzFile, MachineCodeSetsPcAndLeavesThePointers) {
     EXPECT_EQ(word_at(*m, kBasicEndPointer), 0x2222);
 }
 
+// A halted processor would step one byte past the start when the next
+// interrupt wakes it, so a load clears the halt.
+TEST_F(VzFile, MachineCodeStartsAHaltedProcessorAtItsAddress) {
+    m->z80.int_state = kZ80Halted | kZ80Iff1 | kZ80Im1;
+    ASSERT_TRUE(load(vz(kVzTypeMachineCode, 0x8000, pattern(4))).done);
+    EXPECT_EQ(m->z80.pc, 0x8000);
+    EXPECT_EQ(m->z80.int_state, kZ80Iff1 | kZ80Im1);
+}
+
 TEST_F(VzFile, EveryOtherTypeLoadsAsBasic) {
     for (uint8_t type : {kVzTypeBasic, uint8_t(0x00), uint8_t(0xF2), uint8_t(0xFF)}) {
         SCOPED_TRACE(int(type));
