@@ -32,6 +32,8 @@ constexpr uint32_t kRingMask = kSoundRingSize - 1;
 constexpr uint32_t kBufferBytes = kStreamBufferBytes;
 constexpr uint32_t kBacklogTarget = 2 * kSamplesPerFrame + kSamplesPerFrame / 2;
 constexpr uint32_t kMaxDropPerFrame = 16;
+// exp(-2 pi 5 Hz / 44100 Hz): the speaker's high-pass pole.
+constexpr float kCouplingPole = 0.999288f;
 
 // A linear congruential generator; its 15 upper bits are 0-32767.
 int next_noise(uint32_t& seed) {
@@ -39,12 +41,29 @@ int next_noise(uint32_t& seed) {
     return int((seed >> 16) & 0x7FFF);
 }
 
+// The speaker samples as they leave the ring: without their resting level.
+void couple(SpeakerCoupling& c, const int16_t* in, int16_t* out, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const float x = in[i];
+        c.output = kCouplingPole * (c.output + x - c.input);
+        c.input = x;
+        out[i] = int16_t(std::clamp(std::lround(c.output), -32768L, 32767L));
+    }
+}
+
 // Copies count ring samples from readIndex on into the device, splitting where
 // the ring wraps.
-void copy_from_ring(SoundStream& s, AudioOutput& out, int stream, uint32_t byteOffset, uint32_t count) {
+void copy_from_ring(SoundState& sound, AudioOutput& out, int stream, uint32_t byteOffset, uint32_t count) {
+    SoundStream& s = sound.streams[size_t(stream)];
     while (count > 0) {
         const uint32_t run = std::min(count, uint32_t(kSoundRingSize) - s.readIndex);
-        out.write(stream, int(byteOffset), &s.ring[s.readIndex], int(run));
+        const int16_t* samples = &s.ring[s.readIndex];
+        std::array<int16_t, kStreamBufferSamples> coupled;
+        if (stream == 0) {
+            couple(sound.coupling, samples, coupled.data(), run); // a run never exceeds the device buffer
+            samples = coupled.data();
+        }
+        out.write(stream, int(byteOffset), samples, int(run));
         s.readIndex = (s.readIndex + run) & kRingMask;
         byteOffset += run * 2;
         count -= run;
@@ -132,12 +151,22 @@ void stream_to_device(Machine& m, AudioOutput& out, int stream) {
     // Too few samples: the region keeps its old contents, which play again.
     if (available >= writable) {
         const uint32_t first = std::min(writable, kBufferBytes - s.outputCursor);
-        copy_from_ring(s, out, stream, s.outputCursor, first / 2);
-        copy_from_ring(s, out, stream, 0, (writable - first) / 2);
+        copy_from_ring(m.sound, out, stream, s.outputCursor, first / 2);
+        copy_from_ring(m.sound, out, stream, 0, (writable - first) / 2);
     }
     s.outputCursor = (s.outputCursor + writable) % kBufferBytes;
 }
 
 void sound_clear(SoundState& sound) {
     for (SoundStream& s : sound.streams) s = SoundStream{};
+    sound.coupling = SpeakerCoupling{};
+}
+
+void sound_resume(SoundState& sound, AudioOutput& out) {
+    for (int i = 0; i < kSoundStreams; ++i) {
+        SoundStream& s = sound.streams[size_t(i)];
+        s.readIndex = s.writeIndex;
+        const int cursor = out.play_cursor(i);
+        if (cursor >= 0 && cursor < kStreamBufferBytes) s.outputCursor = uint32_t(cursor) & ~1u;
+    }
 }

@@ -7,8 +7,11 @@
 // audio device plays each stream from a looping buffer of 2205 samples;
 // stream_to_device refills the part already played, against the play cursor
 // the device reports through the AudioOutput interface, and keeps each ring's
-// backlog from growing past about two refills. Everything is 44100 Hz,
-// signed 16-bit, mono. Not emulated: the SN76489's periodic noise and its
+// backlog from growing past about two refills. The speaker stream reaches the
+// device AC-coupled, through a first-order high-pass at 5 Hz, as a real
+// speaker behind its capacitor: a speaker bit resting at either level is
+// silence, and its level does not push the SN76489's tones into clipping.
+// Everything is 44100 Hz, signed 16-bit, mono. Not emulated: the SN76489's periodic noise and its
 // square waves (tones are sines, as the original design chose).
 #pragma once
 
@@ -39,10 +42,17 @@ struct SoundStream {
     float phase = 0.0f;
 };
 
+// The speaker's high-pass: the last input and output samples.
+struct SpeakerCoupling {
+    float input = 0.0f;
+    float output = 0.0f;
+};
+
 struct SoundState {
     SoundChip chip;
     std::array<SoundStream, kSoundStreams> streams{};
     uint32_t noiseSeed = 1; // the machine's own pseudo-random generator for the noise channel
+    SpeakerCoupling coupling;
 };
 
 // What the host's audio device offers: per stream a looping buffer of
@@ -74,6 +84,11 @@ void stream_to_device(Machine& m, AudioOutput& out, int stream);
 
 // Start-up state of the mixer: indices, cursors, rings and phases cleared.
 void sound_clear(SoundState& sound);
+
+// When frames run again after a pause (or after the Maximum rate): what the
+// rings hold from before is dropped and each stream's refills start at its
+// play cursor, so nothing old is heard.
+void sound_resume(SoundState& sound, AudioOutput& out);
 
 // The loop hook's sample: one speakerLevel into stream 0's ring.
 inline void sound_push_sample(SoundState& sound, int16_t level) {

@@ -33,9 +33,20 @@ std::vector<int16_t> last_samples(const Machine& m, int stream, int count = kSam
     return v;
 }
 
-// Pushes 1, 2, 3 ... into stream 0, as the loop hook would push speaker levels.
+// The refill rule is the same for every stream; the tests of it use a tone
+// stream, whose samples reach the device as they stand (the speaker's pass
+// through its high-pass filter).
+constexpr int kRule = 1;
+
+void push_sample(Machine& m, int16_t v) {
+    SoundStream& s = m.sound.streams[kRule];
+    s.ring[s.writeIndex] = v;
+    s.writeIndex = (s.writeIndex + 1) & (kSoundRingSize - 1);
+}
+
+// Pushes 1, 2, 3 ... as the loop hook would push speaker levels.
 void push_counter(Machine& m, int count, int16_t& counter) {
-    for (int i = 0; i < count; ++i) sound_push_sample(m.sound, ++counter);
+    for (int i = 0; i < count; ++i) push_sample(m, ++counter);
 }
 
 // --- SN76489 register model ---------------------------------------------------
@@ -194,41 +205,41 @@ TEST(StreamToDevice, EqualCursorsRefillTheWholeBuffer) {
         AudioDeviceDouble dev;
         int16_t counter = 0;
         push_counter(*m, pushed, counter);
-        stream_to_device(*m, dev, 0);
-        const SoundStream& s = m->sound.streams[0];
+        stream_to_device(*m, dev, kRule);
+        const SoundStream& s = m->sound.streams[kRule];
         EXPECT_EQ(s.outputCursor, 0u);
         if (pushed < kStreamBufferBytes) {
-            EXPECT_TRUE(dev.streams[0].writes.empty());
+            EXPECT_TRUE(dev.streams[kRule].writes.empty());
             EXPECT_EQ(s.readIndex, 0u);
             continue;
         }
         EXPECT_EQ(s.readIndex, uint32_t(kStreamBufferSamples));
-        for (int i = 0; i < kStreamBufferSamples; ++i) ASSERT_EQ(dev.streams[0].buffer[i], i + 1);
+        for (int i = 0; i < kStreamBufferSamples; ++i) ASSERT_EQ(dev.streams[kRule].buffer[i], i + 1);
     }
 }
 
 TEST(StreamToDevice, TooFewSamplesOrNoCursorKeepOldContents) {
     auto m = make_machine();
     AudioDeviceDouble dev;
-    auto& out = dev.streams[0];
+    auto& out = dev.streams[kRule];
     out.buffer.fill(7);
     out.cursor = 1764;
     int16_t counter = 0;
     push_counter(*m, 1763, counter); // twice what the region needs, less one: not enough
     out.cursorReadable = false;      // skipped altogether
-    stream_to_device(*m, dev, 0);
-    EXPECT_EQ(m->sound.streams[0].outputCursor, 0u);
+    stream_to_device(*m, dev, kRule);
+    EXPECT_EQ(m->sound.streams[kRule].outputCursor, 0u);
     out.cursorReadable = true; // the cursor moves on, the old contents stay
-    stream_to_device(*m, dev, 0);
+    stream_to_device(*m, dev, kRule);
     EXPECT_TRUE(out.writes.empty());
-    EXPECT_EQ(m->sound.streams[0].outputCursor, 1764u);
-    EXPECT_EQ(m->sound.streams[0].readIndex, 0u);
+    EXPECT_EQ(m->sound.streams[kRule].outputCursor, 1764u);
+    EXPECT_EQ(m->sound.streams[kRule].readIndex, 0u);
 
     push_counter(*m, 1, counter);
     out.cursor = 3528;
-    stream_to_device(*m, dev, 0);
-    EXPECT_EQ(m->sound.streams[0].outputCursor, 3528u);
-    EXPECT_EQ(m->sound.streams[0].readIndex, 882u);
+    stream_to_device(*m, dev, kRule);
+    EXPECT_EQ(m->sound.streams[kRule].outputCursor, 3528u);
+    EXPECT_EQ(m->sound.streams[kRule].readIndex, 882u);
     for (int i = 0; i < kStreamBufferSamples; ++i)
         ASSERT_EQ(out.buffer[i], i >= 882 && i < 1764 ? i - 881 : 7) << i;
 }
@@ -236,14 +247,14 @@ TEST(StreamToDevice, TooFewSamplesOrNoCursorKeepOldContents) {
 TEST(StreamToDevice, RegionAcrossTheBufferEndIsWrittenInTwoParts) {
     auto m = make_machine();
     AudioDeviceDouble dev;
-    SoundStream& s = m->sound.streams[0];
+    SoundStream& s = m->sound.streams[kRule];
     s.readIndex = s.writeIndex = 8000; // the ring wraps inside the first part as well
     s.outputCursor = 3528;
-    dev.streams[0].cursor = 1764;
+    dev.streams[kRule].cursor = 1764;
     int16_t counter = 0;
     push_counter(*m, 2646, counter);
-    stream_to_device(*m, dev, 0);
-    const auto& buffer = dev.streams[0].buffer;
+    stream_to_device(*m, dev, kRule);
+    const auto& buffer = dev.streams[kRule].buffer;
     for (int i = 0; i < 441; ++i) ASSERT_EQ(buffer[1764 + i], i + 1) << i;
     for (int i = 0; i < 882; ++i) ASSERT_EQ(buffer[i], 442 + i) << i;
     EXPECT_EQ(s.readIndex, (8000u + 1323u) % 8192u);
@@ -256,12 +267,12 @@ TEST(StreamToDevice, DropsAtMostSixteenOfTheOldestSurplusSamples) {
         SCOPED_TRACE(pushed);
         auto m = make_machine();
         AudioDeviceDouble dev;
-        dev.streams[0].cursor = 1764;
+        dev.streams[kRule].cursor = 1764;
         int16_t counter = 0;
         push_counter(*m, pushed, counter);
-        stream_to_device(*m, dev, 0);
-        EXPECT_EQ(dev.streams[0].buffer[0], firstCopied);
-        EXPECT_EQ(dev.streams[0].buffer[881], firstCopied + 881);
+        stream_to_device(*m, dev, kRule);
+        EXPECT_EQ(dev.streams[kRule].buffer[0], firstCopied);
+        EXPECT_EQ(dev.streams[kRule].buffer[881], firstCopied + 881);
     }
 }
 
@@ -274,8 +285,8 @@ struct LongRun {
     int firstReplayFrame = -1;
 };
 
-// Runs `frames` host frames: the loop hook's sample accumulator feeds stream 0
-// with a running counter, stream_to_device refills the device, and it plays
+// Runs `frames` host frames: the loop hook's sample accumulator feeds the speaker stream
+// (here its stand-in, a tone stream) with a running counter, stream_to_device refills the device, and it plays
 // the next slice of the pattern. Every sample played must follow the previous
 // one, at most 16 dropped samples apart.
 LongRun run_machine_sound(int32_t cyclePeriod, int32_t cyclesPerSample, int frames,
@@ -289,15 +300,15 @@ LongRun run_machine_sound(int32_t cyclePeriod, int32_t cyclesPerSample, int fram
     for (int frame = 0; frame < frames && run.firstReplayFrame < 0; ++frame) {
         accumulator += cyclePeriod;
         while (accumulator > cyclesPerSample) {
-            sound_push_sample(m->sound, ++counter);
+            push_sample(*m, ++counter);
             accumulator -= cyclesPerSample;
         }
-        stream_to_device(*m, dev, 0);
-        const SoundStream& s = m->sound.streams[0];
+        stream_to_device(*m, dev, kRule);
+        const SoundStream& s = m->sound.streams[kRule];
         if (frame >= 10)
             run.largestBacklog = std::max(run.largestBacklog, (s.writeIndex - s.readIndex) & 8191u);
         dev.advance(pattern[frame % pattern.size()]);
-        for (int16_t v : dev.streams[0].played) {
+        for (int16_t v : dev.streams[kRule].played) {
             if (run.played == 0 && v == 0) continue; // the device's silence before the first refill
             if (run.played == 0) run.firstPlayed = v;
             const uint16_t step = uint16_t(v - last);
