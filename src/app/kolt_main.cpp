@@ -1,10 +1,9 @@
 // kolt: the desktop emulator. Start-up order: the window with its toolbar and
-// status bar, the display, the keyboard, the audio device (the program ends
-// if it cannot be opened), then the configuration from the folder the program
-// started in, the check marks, the reset, and the frames.
+// status bar, the display, the keyboard, the audio device (without one the
+// program runs silently and says why), then the configuration from the folder
+// the program started in, the check marks, the reset, and the frames.
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
@@ -15,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "frontend/audio_device.h"
 #include "frontend/main_window.h"
@@ -61,11 +59,6 @@ int main(int argc, char** argv) {
     window.show();
     end_on_signals(window);
 
-    std::string why;
-    if (!audio.open(&why)) {
-        QMessageBox::critical(&window, "KOLT", "Error initializing DirectSound.");
-        return 1;
-    }
     window.startUp(QDir::currentPath());
     window.activateWindow(); // take the focus where no window manager gives it
     window.raise();

@@ -1,10 +1,5 @@
 #include "frontend/audio_device.h"
 
-#include <algorithm>
-#include <cstring>
-
-#include "frontend/disk_sounds.h"
-
 namespace {
 
 class DeviceLock {
@@ -35,8 +30,6 @@ bool SdlAudio::open(std::string* error) {
         return false;
     }
     initialisedSdl_ = true;
-    access_.samples = make_disk_access_sound();
-    step_.samples = make_disk_step_sound();
     SDL_AudioSpec want{};
     want.freq = kSampleRate;
     want.format = AUDIO_S16SYS;
@@ -58,59 +51,42 @@ bool SdlAudio::open(std::string* error) {
 }
 
 void SdlAudio::callback(void* self, Uint8* out, int bytes) {
-    static_cast<SdlAudio*>(self)->mix(reinterpret_cast<int16_t*>(out), bytes / 2);
-}
-
-// Sums the streams and the one-shot sounds, clipping as a hardware mixer would.
-void SdlAudio::mix(int16_t* out, int count) {
-    for (int i = 0; i < count; ++i) {
-        int sum = 0;
-        if (streamsPlaying_) {
-            for (Stream& s : streams_) {
-                sum += s.buffer[size_t(s.position)];
-                if (++s.position == kStreamBufferSamples) s.position = 0;
-            }
-        }
-        for (OneShot* shot : {&access_, &step_}) {
-            if (shot->position < 0) continue;
-            sum += shot->samples[size_t(shot->position)];
-            if (++shot->position == int(shot->samples.size())) shot->position = -1;
-        }
-        out[i] = int16_t(std::clamp(sum, -32768, 32767));
-    }
+    static_cast<SdlAudio*>(self)->mixer_.mix(reinterpret_cast<int16_t*>(out), bytes / 2);
 }
 
 int SdlAudio::play_cursor(int stream) {
-    if (!device_ || stream < 0 || stream >= kSoundStreams) return -1;
+    if (!device_) return -1;
     DeviceLock lock(device_);
-    return streams_[size_t(stream)].position * 2;
+    return mixer_.play_cursor(stream);
 }
 
 void SdlAudio::write(int stream, int byteOffset, const int16_t* samples, int count) {
-    if (!device_ || stream < 0 || stream >= kSoundStreams || byteOffset < 0) return;
-    const int first = byteOffset / 2;
-    const int n = std::min(count, kStreamBufferSamples - first);
-    if (n <= 0) return;
+    if (!device_) return;
     DeviceLock lock(device_);
-    std::memcpy(&streams_[size_t(stream)].buffer[size_t(first)], samples, size_t(n) * 2);
+    mixer_.write(stream, byteOffset, samples, count);
 }
 
-void SdlAudio::startStreams() {
+void SdlAudio::setStreamsEnabled(bool enabled) {
     DeviceLock lock(device_);
-    streamsPlaying_ = true;
+    mixer_.setStreamsEnabled(enabled);
 }
 
-void SdlAudio::stopStreams() {
+void SdlAudio::setStreamsFed(bool fed) {
     DeviceLock lock(device_);
-    streamsPlaying_ = false;
+    mixer_.setStreamsFed(fed);
+}
+
+bool SdlAudio::streamsAudible() {
+    DeviceLock lock(device_);
+    return mixer_.streamsAudible();
 }
 
 void SdlAudio::playDiskAccessSound() {
     DeviceLock lock(device_);
-    access_.position = 0;
+    mixer_.playDiskAccessSound();
 }
 
 void SdlAudio::playDiskStepSound() {
     DeviceLock lock(device_);
-    step_.position = 0;
+    mixer_.playDiskStepSound();
 }

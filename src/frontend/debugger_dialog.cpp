@@ -111,8 +111,8 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     breakpoints_ = edit(14, 251, 133, 13);
     breakpoints_->setObjectName("breakpoints");
     breakpoints_->setMaxLength(kBreakpointInputLimit);
-    auto* setBreakpoints = button("Set", 151, 251, 42, 14);
-    setBreakpoints->setObjectName("setBreakpoints");
+    setBreakpointsButton_ = button("Set", 151, 251, 42, 14);
+    setBreakpointsButton_->setObjectName("setBreakpoints");
 
     group("Listing", 7, 199, 192, 34);
     label("Start Addr", 14, 214, 23, 9);
@@ -144,7 +144,7 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
 
     connect(stepButton_, &QPushButton::clicked, this, &DebuggerDialog::step);
     connect(runButton_, &QPushButton::clicked, this, &QDialog::accept);
-    connect(setBreakpoints, &QPushButton::clicked, this, [this] {
+    connect(setBreakpointsButton_, &QPushButton::clicked, this, [this] {
         breakpoints_set(emu_.m().breakpoints, breakpoints_->text().toStdString());
     });
     connect(build, &QPushButton::clicked, this, [this] {
@@ -196,9 +196,16 @@ void DebuggerDialog::step() {
 }
 
 // Escape steps, as the Step button stands where a dialog's cancel would be.
+// Enter in the breakpoint box sets the breakpoints, as its Set button does,
+// rather than pressing Run and closing the window.
 void DebuggerDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         step();
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() == breakpoints_) {
+        setBreakpointsButton_->click();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -44,4 +44,5 @@ private:
     QLineEdit* memoryAddress_ = nullptr;
     QPushButton* stepButton_ = nullptr;
     QPushButton* runButton_ = nullptr;
+    QPushButton* setBreakpointsButton_ = nullptr;
 };

@@ -20,14 +20,13 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include <thread>
-
 #include "files/config.h"
 #include "files/media_files.h"
 #include "files/vz_file.h"
 #include "frontend/audio_device.h"
 #include "frontend/debugger_dialog.h"
 #include "frontend/display_widget.h"
+#include "frontend/frame_driver.h"
 #include "frontend/key_mapper.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
@@ -37,9 +36,7 @@ namespace {
 
 constexpr const char* kWindowTitle = "  KOLT - VZ200/300 Emulator";
 constexpr const char* kMessageCaption = "KOLT";
-constexpr auto kFramePeriod = std::chrono::microseconds(20000);
-constexpr auto kTimerEarly = std::chrono::microseconds(1500); // the timer wakes this early, then sleeps precisely
-constexpr auto kMaximumSlice = std::chrono::milliseconds(12);  // frames run back to back for this long
+constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
 
 const char* const kToolbarIcons[10] = {"load_vz", "save_vz", "paste", "printer", "drive1",
                                        "drive2", "play",    "record", "stop",  "debugger"};
@@ -89,10 +86,9 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
     buildStatusBar();
     resize(kFrameWidth, kShownRows);
 
-    frameTimer_ = new QTimer(this);
-    frameTimer_->setSingleShot(true);
-    frameTimer_->setTimerType(Qt::PreciseTimer);
-    connect(frameTimer_, &QTimer::timeout, this, &MainWindow::onFrameTimer);
+    driver_ = new FrameDriver(this);
+    driver_->runFrame = [this] { return frameStep(); };
+    connect(driver_, &FrameDriver::stateChanged, this, &MainWindow::updateSound);
 
     chooseFile = [this](const FileDialogRequest& r) {
         QFileDialog dialog(this);
@@ -105,6 +101,9 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
     };
     showError = [this](const QString& caption, const QString& text) {
         QMessageBox::critical(this, caption, text);
+    };
+    showWarning = [this](const QString& caption, const QString& text) {
+        QMessageBox::warning(this, caption, text);
     };
     runDebuggerDialog = [this] {
         DebuggerDialog dialog(emu_, this);
@@ -173,6 +172,9 @@ void MainWindow::buildStatusBar() {
         // Equal stretch keeps the fields' right edges at a third, two thirds and the end.
         statusBar()->addWidget(status_[size_t(i)], 1);
     }
+    // Messages of our own (sound off, and the like) keep to the right.
+    status_[3] = new QLabel(this);
+    statusBar()->addPermanentWidget(status_[3]);
     statusBar()->setSizeGripEnabled(true);
 }
 
@@ -196,6 +198,7 @@ void MainWindow::setChecked(Command id) {
 }
 
 void MainWindow::startUp(const QString& startupDir, bool runFrames) {
+    openAudio();
     startupDir_ = startupDir;
     Machine& m = emu_.m();
     config_load(m.settings, startupDir_.toStdString());
@@ -204,52 +207,68 @@ void MainWindow::startUp(const QString& startupDir, bool runFrames) {
     updateCassetteMenu(false);
     machine_reset(m);
     sound_clear(m.sound);
-    deadline_ = std::chrono::steady_clock::now();
-    framesEnabled_ = runFrames;
-    updateRunning();
+    updateActivation();
+    driver_->setHold(FrameDriver::NotStarted, !runFrames);
+}
+
+// Without a device the machine runs all the same, silently, and says why once.
+void MainWindow::openAudio() {
+    if (!audio_ || audio_->isOpen()) return;
+    std::string why;
+    if (audio_->open(&why)) return;
+    const QString reason = QString::fromStdString(why.empty() ? "no reason given" : why);
+    setStatus(3, "Sound off: " + reason);
+    showWarning(kMessageCaption, "Sound is off: no audio device could be opened (" + reason +
+                                     "). The machine runs without sound.");
 }
 
 // ---- running --------------------------------------------------------------
 
+bool MainWindow::isRunning() const { return driver_->running(); }
+
+bool MainWindow::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::WindowBlocked:
+        keys_.reset();
+        driver_->setHold(FrameDriver::Blocked, true);
+        break;
+    case QEvent::WindowUnblocked:
+        // Focus comes back to us with the dialog gone, though some window
+        // systems never say so: frames resume without waiting to be told.
+        driver_->setHold(FrameDriver::Blocked, false);
+        if (!isMinimized()) {
+            driver_->setHold(FrameDriver::Inactive, false);
+            activateWindow();
+        }
+        break;
+    default: break;
+    }
+    return QMainWindow::event(event);
+}
+
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::WindowStateChange) {
-        if (!isActiveWindow()) keys_.reset(); // keys released elsewhere never reach us
-        updateRunning();
-    }
+    if (event->type() == QEvent::ActivationChange || event->type() == QEvent::WindowStateChange) updateActivation();
 }
 
-void MainWindow::updateRunning() {
-    running_ = isActiveWindow() && !isMinimized();
-    if (running_ && framesEnabled_ && !frameTimer_->isActive()) scheduleFrame();
+void MainWindow::updateActivation() {
+    const bool inactive = !isActiveWindow() || isMinimized();
+    if (inactive) {
+        keys_.reset(); // keys released elsewhere never reach us
+        modifierPresses_.fill(0);
+    }
+    driver_->setHold(FrameDriver::Inactive, inactive);
 }
 
-void MainWindow::scheduleFrame() {
-    if (!framesEnabled_ || !running_) return;
-    if (!emu_.m().settings.frameRateNormal) {
-        frameTimer_->start(0);
-        return;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now - kTimerEarly);
-    frameTimer_->start(int(std::max<int64_t>(0, wait.count())));
-}
-
-void MainWindow::onFrameTimer() {
-    if (!running_ || inDebugger_ || QApplication::activeModalWidget()) return; // resumed by activation
-    if (emu_.m().settings.frameRateNormal) {
-        // Finish the wait precisely, then count the next deadline from now: a
-        // late frame does not wait, and lost time is not made up.
-        std::this_thread::sleep_until(deadline_);
-        deadline_ = std::max(deadline_, std::chrono::steady_clock::now()) + kFramePeriod;
-        frameStep();
-    } else {
-        const auto sliceEnd = std::chrono::steady_clock::now() + kMaximumSlice;
-        while (std::chrono::steady_clock::now() < sliceEnd && !emu_.m().settings.frameRateNormal)
-            if (!frameStep()) break;
-        deadline_ = std::chrono::steady_clock::now();
-    }
-    scheduleFrame();
+// The streams are fed, and heard, only while frames run at the Normal rate.
+// Feeding them again starts from silence rather than what the rings held.
+void MainWindow::updateSound() {
+    const bool fed = driver_->running() && !driver_->maximumRate();
+    if (fed == soundFed_) return;
+    soundFed_ = fed;
+    if (!audio_) return;
+    if (fed) sound_resume(emu_.m().sound, *audio_);
+    audio_->setStreamsFed(fed);
 }
 
 bool MainWindow::frameStep() {
@@ -265,7 +284,7 @@ bool MainWindow::frameStep() {
         presentedOnce_ = true;
         if (onFirstFrame) onFirstFrame();
     }
-    if (m.settings.frameRateNormal && audio_ && audio_->isOpen()) sound_frame(m, *audio_);
+    if (soundFed_ && audio_ && audio_->isOpen()) sound_frame(m, *audio_);
     return true;
 }
 
@@ -277,12 +296,29 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         !QApplication::activeModalWidget() && !QApplication::activePopupWidget()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         // Menus keep their Alt accelerators; everything else is the machine's.
-        if (key->modifiers() & Qt::AltModifier) return QMainWindow::eventFilter(watched, event);
-        if (!key->isAutoRepeat())
-            if (const auto host = host_key_for(*key)) keys_.set(*host, type == QEvent::KeyPress);
+        // A release always counts, or a key let go while Alt is down would
+        // stay pressed in the matrix.
+        const bool forMenus = key->modifiers() & Qt::AltModifier;
+        if (!key->isAutoRepeat() && (type == QEvent::KeyRelease || !forMenus)) onKey(*key);
+        if (forMenus) return QMainWindow::eventFilter(watched, event);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::onKey(const QKeyEvent& key) {
+    const auto host = host_key_for(key);
+    if (!host) return;
+    const bool down = key.type() == QEvent::KeyPress;
+    // Where the platform gives no scan code, the left and right Shift (and
+    // Control) keys are one key to us: it is up only when both are.
+    if (key.nativeScanCode() == 0 && (*host == kKeyLeftShift || *host == kKeyLeftControl)) {
+        uint8_t& presses = modifierPresses_[*host];
+        presses = down ? uint8_t(std::min(presses + 1, 2)) : uint8_t(presses > 0 ? presses - 1 : 0);
+        keys_.set(*host, presses > 0);
+        return;
+    }
+    keys_.set(*host, down);
 }
 
 // ---- commands ---------------------------------------------------------------
@@ -293,10 +329,7 @@ void MainWindow::runCommand(Command id) {
     if (info && info->field != SettingField::None) {
         apply_setting(m.settings, info->field, info->value);
         setChecked(id);
-        if (info->field == SettingField::FrameRateNormal) {
-            deadline_ = std::chrono::steady_clock::now();
-            if (frameTimer_->isActive()) scheduleFrame();
-        }
+        if (info->field == SettingField::FrameRateNormal) driver_->setMaximumRate(!m.settings.frameRateNormal);
         return;
     }
     switch (id) {
@@ -318,7 +351,7 @@ void MainWindow::runCommand(Command id) {
     case Command::SaveCartridge: saveImage(false); break;
     case Command::Reset:
         machine_reset(m);
-        deadline_ = std::chrono::steady_clock::now();
+        driver_->restartPacing();
         break;
     case Command::Exit: close(); break;
     case Command::Paste: paste(); break;
@@ -327,12 +360,9 @@ void MainWindow::runCommand(Command id) {
     case Command::SizeX3: setPictureScale(3); break;
     case Command::FullScreen: enterFullScreen(); break;
     case Command::SpeakerEnabled:
-        setChecked(id);
-        if (audio_) audio_->startStreams();
-        break;
     case Command::SpeakerDisabled:
         setChecked(id);
-        if (audio_) audio_->stopStreams();
+        if (audio_) audio_->setStreamsEnabled(id == Command::SpeakerEnabled);
         break;
     case Command::SaveConfig:
         if (!config_save(m.settings, startupDir_.toStdString()))
@@ -345,22 +375,22 @@ void MainWindow::runCommand(Command id) {
     }
 }
 
+// The streams fall silent with the frames, and play again afterwards only as
+// the Speaker option says.
 void MainWindow::openDebugger() {
-    if (inDebugger_) return;
-    inDebugger_ = true;
+    if (driver_->held(FrameDriver::InDebugger)) return;
     keys_.reset();
-    if (audio_) audio_->stopStreams();
+    driver_->setHold(FrameDriver::InDebugger, true);
     runDebuggerDialog();
-    // Whatever the Speaker choice was, the streams play again.
-    if (audio_) audio_->startStreams();
-    inDebugger_ = false;
-    deadline_ = std::chrono::steady_clock::now();
-    updateRunning();
-    scheduleFrame();
+    driver_->setHold(FrameDriver::InDebugger, false);
 }
 
+// A refusal is an error; a note on something done (a load cut at 0xFFFF) a warning.
 void MainWindow::report(const FileOutcome& outcome) {
-    if (!outcome.message.empty()) showError(kMessageCaption, QString::fromStdString(outcome.message));
+    if (outcome.message.empty()) return;
+    const QString text = QString::fromStdString(outcome.message);
+    if (outcome.done) showWarning(kMessageCaption, text);
+    else showError(kMessageCaption, text);
 }
 
 QString MainWindow::fileName(const QString& path) const { return QFileInfo(path).fileName(); }
@@ -391,8 +421,11 @@ void MainWindow::paste() {
 void MainWindow::mountDrive(int drive) {
     const QString path = chooseFile({FileDialogRequest::Open, "VZ Disk files (*.dsk)"});
     if (path.isEmpty()) return;
-    if (!disk_mount(emu_.m(), emu_.io, drive, path.toStdString()))
+    if (!disk_mount(emu_.m(), emu_.io, drive, path.toStdString())) {
+        setStatus(drive, drive == 0 ? "D1: None" : "D2: None");
         showError(kMessageCaption, "Cannot open or create the disk image " + path + ".");
+        return;
+    }
     setStatus(drive, QString(drive == 0 ? "D1: " : "D2: ") + fileName(path));
 }
 
@@ -442,14 +475,14 @@ void MainWindow::mapPrinter() {
 }
 
 void MainWindow::loadImage(bool rom) {
-    const QString path = chooseFile({FileDialogRequest::Open, "All files (*.*)"});
+    const QString path = chooseFile({FileDialogRequest::Open, kAllFiles});
     if (path.isEmpty()) return;
     const std::string p = path.toStdString();
     report(rom ? rom_load(emu_.m(), p) : cartridge_load(emu_.m(), p));
 }
 
 void MainWindow::saveImage(bool rom) {
-    const QString path = chooseFile({FileDialogRequest::Save, "All files (*.*)"});
+    const QString path = chooseFile({FileDialogRequest::Save, kAllFiles});
     if (path.isEmpty()) return;
     const std::string p = path.toStdString();
     report(rom ? rom_save(emu_.m(), p) : cartridge_save(emu_.m(), p));
@@ -491,6 +524,7 @@ void MainWindow::setPictureScale(int scale) {
 void MainWindow::enterFullScreen() {
     if (windowed_) savedGeometry_ = geometry();
     windowed_ = false;
+    setCursor(Qt::BlankCursor);
     menuBar()->hide();
     toolbar_->hide();
     statusBar()->hide();
@@ -500,6 +534,7 @@ void MainWindow::enterFullScreen() {
 
 void MainWindow::leaveFullScreen() {
     windowed_ = true;
+    unsetCursor();
     showNormal();
     menuBar()->show();
     toolbar_->show();
@@ -514,7 +549,6 @@ void MainWindow::toggleFullScreen() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    frameTimer_->stop();
-    framesEnabled_ = false;
+    driver_->setHold(FrameDriver::NotStarted, true);
     QMainWindow::closeEvent(event);
 }

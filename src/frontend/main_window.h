@@ -4,16 +4,15 @@
 // Every command of the command table is carried out here: option items write
 // their Settings field and move their check mark; the others call the core's
 // file, tape, disk and machine operations and add the dialogs and messages.
-// The emulation runs only while the window is active and not minimised and no
-// modal dialog is open. At the Normal rate frames are paced to 50 a second by
-// a precise timer that sleeps most of each 20 ms; at Maximum they run back to
-// back in slices of a few milliseconds so the window stays responsive.
+// Frames run through the FrameDriver while the window is active, not
+// minimised and not blocked by a modal dialog (a closing dialog resumes them
+// even where the window system sends no activation event). The machine's
+// sound is heard only while frames run at the Normal rate and Speaker is
+// Enabled.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -26,8 +25,9 @@
 class QAction;
 class QActionGroup;
 class QLabel;
-class QTimer;
+class QKeyEvent;
 class DisplayWidget;
+class FrameDriver;
 class SdlAudio;
 
 // What a file dialog is asked for; the dialog itself can be replaced (tests).
@@ -41,13 +41,15 @@ struct FileDialogRequest {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    // `audio` may be null (no sound device: tests, or a host without one).
+    // `audio` may be null (tests); it is opened by startUp.
     explicit MainWindow(SdlAudio* audio, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Start-up after the devices: configuration from `startupDir`, check marks
-    // from the loaded settings, Stop greyed, reset, mixer cleared; then frames
-    // run whenever the window is active (unless `runFrames` is false, for tests).
+    // Start-up after the window: the audio device (without one the machine
+    // runs silently, saying why once), configuration from `startupDir`, check
+    // marks from the loaded settings, Stop greyed, reset, mixer cleared; then
+    // frames run whenever the window is active (unless `runFrames` is false,
+    // for tests).
     void startUp(const QString& startupDir, bool runFrames = true);
 
     Emulator& emulator() { return emu_; }
@@ -55,7 +57,8 @@ public:
     QString statusText(int field) const;
     std::array<int, 3> statusEdges() const { return statusEdges_; }
     DisplayWidget* display() const { return display_; }
-    bool isRunning() const { return running_; }
+    bool isRunning() const;
+    FrameDriver* frameDriver() const { return driver_; }
     bool isWindowedDisplay() const { return windowed_; }
     const HostKeys& heldKeys() const { return keys_; }
     uint64_t framesRun() const { return framesRun_; }
@@ -67,6 +70,7 @@ public:
     // Replaceable for tests: the file dialog, and the message boxes.
     std::function<QString(const FileDialogRequest&)> chooseFile;
     std::function<void(const QString& caption, const QString& text)> showError;
+    std::function<void(const QString& caption, const QString& text)> showWarning;
     // Replaceable for tests: running the debugger dialog.
     std::function<void()> runDebuggerDialog;
     // Called once, when the first frame has been presented.
@@ -76,6 +80,7 @@ public slots:
     void runCommand(Command id);
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -92,11 +97,12 @@ private:
     void toggleFullScreen();
     void enterFullScreen();
     void leaveFullScreen();
-    void updateRunning();
+    void updateActivation();
+    void updateSound();
     void updateCassetteMenu(bool running);
-    void scheduleFrame();
-    void onFrameTimer();
+    void openAudio();
     void openDebugger();
+    void onKey(const QKeyEvent& key);
     void report(const FileOutcome& outcome);
     QString fileName(const QString& path) const;
 
@@ -121,20 +127,18 @@ private:
     std::unique_ptr<Host> host_;
     SdlAudio* audio_;
     DisplayWidget* display_ = nullptr;
-    std::array<QLabel*, 3> status_{};
+    std::array<QLabel*, 4> status_{}; // D1, D2, cassette, and messages
     std::array<int, 3> statusEdges_{50, 100, -1};
     std::map<Command, QAction*> actions_;
     std::map<CheckGroup, QActionGroup*> groups_;
     QToolBar* toolbar_ = nullptr;
     HostKeys keys_;
     QString startupDir_;
-    bool running_ = false;
+    std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
     bool windowed_ = true;
     QRect savedGeometry_;
-    bool framesEnabled_ = false;
-    bool inDebugger_ = false;
     bool presentedOnce_ = false;
+    bool soundFed_ = false;
     uint64_t framesRun_ = 0;
-    QTimer* frameTimer_ = nullptr;
-    std::chrono::steady_clock::time_point deadline_;
+    FrameDriver* driver_ = nullptr;
 };

@@ -348,3 +348,35 @@ TEST(StreamBacklog, PlayCursorJitterDoesNotReplay) {
 }
 
 } // namespace
+
+// --- the speaker's coupling -------------------------------------------------------
+
+// What the device plays of stream 0 while the speaker bit rests, or toggles.
+std::vector<int16_t> speaker_output(const std::vector<int16_t>& levels) {
+    auto m = make_machine();
+    AudioDeviceDouble dev;
+    std::vector<int16_t> played;
+    for (size_t at = 0; at < levels.size(); at += kSamplesPerFrame) {
+        for (size_t i = at; i < at + kSamplesPerFrame && i < levels.size(); ++i)
+            sound_push_sample(m->sound, levels[i]);
+        stream_to_device(*m, dev, 0);
+        dev.advance();
+        played.insert(played.end(), dev.streams[0].played.begin(), dev.streams[0].played.end());
+    }
+    return played;
+}
+
+TEST(SpeakerCoupling, ARestingSpeakerIsSilenceAndAToggledOneKeepsItsSwing) {
+    for (int16_t rest : {int16_t(32767), int16_t(-32768)}) {
+        const std::vector<int16_t> played = speaker_output(std::vector<int16_t>(50 * kSamplesPerFrame, rest));
+        // After half a second at either level, nothing is heard.
+        for (size_t i = 25 * kSamplesPerFrame; i < played.size(); ++i) ASSERT_LE(std::abs(played[i]), 8) << i;
+    }
+    // A 1 kHz square wave between the levels stays a full-swing square wave.
+    std::vector<int16_t> square(50 * kSamplesPerFrame);
+    for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 22) % 2 ? int16_t(-32768) : int16_t(32767);
+    const std::vector<int16_t> played = speaker_output(square);
+    const auto [low, high] = std::minmax_element(played.end() - kSamplesPerFrame, played.end());
+    EXPECT_GT(*high, 30000);
+    EXPECT_LT(*low, -30000);
+}
