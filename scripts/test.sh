@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds KOLT and runs the whole test suite:
-#   1. the release build: quick unit tests, then the long checks (Z80 exerciser);
+#   1. the release build: quick unit tests, then the long checks (Z80 exerciser),
+#      then the frame pacing over a minute of wall time, run alone;
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the fuzz targets built with clang and libFuzzer, each run briefly on its seeds.
 # Benchmarks are built (so they keep compiling) but not run; see README.
@@ -19,6 +20,7 @@ run_suite() {
 
 echo "== release build"
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build/release -L pacing --output-on-failure
 echo "== sanitizer build (address, undefined)"
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLT_SANITIZE=ON -DKOLT_BENCHMARKS=OFF
 echo "== fuzz smoke runs (clang, libFuzzer)"

@@ -37,7 +37,7 @@ constexpr CommandInfo kCommands[] = {
     {C::FullScreen, "Options|Screen Size|Full Screen (F11)"},
     {C::ModelVz200, "Options|Model|VZ200 (3.5795 mhz)", G::Model, F::Model, kModelVZ200},
     {C::ModelVz300, "Options|Model|VZ300 (3.5469 mhz)", G::Model, F::Model, kModelVZ300},
-    {C::Pal, "Options|Model|PAL", G::TvStandard, F::TvStandard, kTvPal},
+    {C::Pal, "Options|Model|PAL", G::TvStandard, F::TvStandard, kTvPal, true},
     {C::Ntsc, "Options|Model|NTSC", G::TvStandard, F::TvStandard, kTvNtsc},
     {C::Mem8k, "Options|Memory|8k", G::Memory, F::RamTop, kRamTop8k},
     {C::Mem18k, "Options|Memory|18k", G::Memory, F::RamTop, kRamTop18k},

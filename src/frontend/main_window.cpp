@@ -292,8 +292,9 @@ bool MainWindow::frameStep() {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && isActiveWindow() &&
-        !QApplication::activeModalWidget() && !QApplication::activePopupWidget()) {
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && widget && widget->window() == this &&
+        isActiveWindow() && !QApplication::activeModalWidget() && !QApplication::activePopupWidget()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         // Menus keep their Alt accelerators; everything else is the machine's.
         // A release always counts, or a key let go while Alt is down would

@@ -1,6 +1,9 @@
 // The desktop window driven as a user would: commands, check marks, status
 // texts, keys and the debugger, on the offscreen platform with no audio device.
 #include <QApplication>
+#include <QDir>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -13,6 +16,7 @@
 #include <fstream>
 
 #include "files/config.h"
+#include "frontend/audio_device.h"
 #include "frontend/debugger_dialog.h"
 #include "frontend/display_widget.h"
 #include "frontend/main_window.h"
@@ -41,33 +45,86 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<SdlAudio> audio_;
     std::unique_ptr<MainWindow> w_;
-    QStringList errors_;
+    QStringList errors_, warnings_;
     QString nextFile_;
+    FileDialogRequest lastRequest_;
     int debuggerRuns_ = 0;
+    std::function<void()> inDebugger_;
 
     Machine& m() { return w_->emulator().m(); }
 
-    void start(const std::function<void(Settings&)>& configure = {}) {
+    // The window as the program starts it; with `audio`, an SDL device is
+    // opened by start-up; with `runFrames`, the frame driver runs on its timer.
+    void start(const std::function<void(Settings&)>& configure = {}, bool audio = false, bool runFrames = false) {
         dir_ = std::make_unique<TempDir>();
         if (configure) {
             Settings s;
             configure(s);
             QVERIFY(config_save(s, dir_->file("")));
         }
-        w_ = std::make_unique<MainWindow>(nullptr);
+        if (audio) audio_ = std::make_unique<SdlAudio>();
+        w_ = std::make_unique<MainWindow>(audio_.get());
         w_->showError = [this](const QString&, const QString& text) { errors_ << text; };
-        w_->chooseFile = [this](const FileDialogRequest&) { return nextFile_; };
-        w_->runDebuggerDialog = [this] { ++debuggerRuns_; };
+        w_->showWarning = [this](const QString&, const QString& text) { warnings_ << text; };
+        w_->chooseFile = [this](const FileDialogRequest& r) {
+            lastRequest_ = r;
+            return nextFile_;
+        };
+        w_->runDebuggerDialog = [this] {
+            ++debuggerRuns_;
+            if (inDebugger_) inDebugger_();
+        };
         w_->show();
         QApplication::setActiveWindow(w_.get());
         w_->activateWindow();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
         settings_set_path(m().settings.romFile, "/nonexistent/kolt-test-rom"); // the built-in program runs
-        w_->startUp(QString::fromStdString(dir_->file("")), false);
+        w_->startUp(QString::fromStdString(dir_->file("")), runFrames);
         QCoreApplication::processEvents();
         errors_.clear();
         debuggerRuns_ = 0;
+    }
+
+    // The menu item at a path of menu texts as shown ("Options|Memory|8k").
+    QAction* menuItem(const QString& path) {
+        const QStringList names = path.split('|');
+        QList<QAction*> actions = w_->menuBar()->actions();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QAction* found = nullptr;
+            for (QAction* a : actions)
+                if (a->text().remove('&') == names[i]) found = a;
+            if (!found) return nullptr;
+            if (i + 1 == names.size()) return found;
+            if (!found->menu()) return nullptr;
+            actions = found->menu()->actions();
+        }
+        return nullptr;
+    }
+
+    void trigger(const QString& path) {
+        QAction* a = menuItem(path);
+        QVERIFY2(a, qPrintable(path));
+        a->trigger();
+    }
+
+    // Every run of items with check marks in a submenu (separators divide a
+    // menu holding two choices, as Model's model and TV standard).
+    void collectCheckMenus(QMenu* menu, QList<QList<QAction*>>& out) {
+        QList<QAction*> checkable;
+        for (QAction* a : menu->actions()) {
+            if (a->menu()) collectCheckMenus(a->menu(), out);
+            if (a->isSeparator() && !checkable.isEmpty()) out << checkable, checkable.clear();
+            if (a->isCheckable()) checkable << a;
+        }
+        if (!checkable.isEmpty()) out << checkable;
+    }
+    QList<QList<QAction*>> checkMenus() {
+        QList<QList<QAction*>> out;
+        for (QAction* a : w_->menuBar()->actions())
+            if (a->menu()) collectCheckMenus(a->menu(), out);
+        return out;
     }
 
     void frames(int n) {
@@ -77,7 +134,10 @@ class MainWindowTest : public QObject {
 private slots:
     void cleanup() {
         w_.reset();
+        audio_.reset();
         dir_.reset();
+        warnings_.clear();
+        inDebugger_ = nullptr;
     }
 
     void startUpSetsCheckMarksFromTheConfiguration() {
@@ -134,16 +194,97 @@ private slots:
         QCOMPARE(w_->display()->image().pixel(7, 5), qRgb(0, 255, 0));
     }
 
-    void everyOptionCommandSetsItsFieldAndMark() {
+    // Expected values are the menu's own texts and the record's values.
+    void optionItemsSetTheirFieldAndTheOnlyMarkInTheirMenu() {
         start();
-        for (const CommandInfo& info : command_table()) {
-            if (info.field == SettingField::None) continue;
-            w_->runCommand(info.id);
-            QCOMPARE(setting_value(m().settings, info.field), info.value);
-            QVERIFY2(w_->action(info.id)->isChecked(), qPrintable(w_->action(info.id)->text()));
-            for (const CommandInfo& other : command_table())
-                if (other.group == info.group && other.id != info.id) QVERIFY(!w_->action(other.id)->isChecked());
+        QCOMPARE(checkMenus().size(), 15);
+        for (const QList<QAction*>& items : checkMenus()) {
+            int marks = 0;
+            for (QAction* a : items) marks += a->isChecked();
+            QVERIFY2(marks == 1, qPrintable(items.first()->text()));
         }
+        struct Item {
+            const char* path;
+            std::function<bool(const Settings&)> holds;
+        };
+        const Item items[] = {
+            {"Options|Memory|8k", [](const Settings& s) { return s.ramTop == 0x8FFF; }},
+            {"Options|Memory|18k", [](const Settings& s) { return s.ramTop == 0xB7FF; }},
+            {"Options|Memory|24k", [](const Settings& s) { return s.ramTop == 0xCFFF; }},
+            {"Options|Memory|34k", [](const Settings& s) { return s.ramTop == 0xF7FF; }},
+            {"Options|Memory|4mb", [](const Settings& s) { return s.ramTop == 0xFFFF; }},
+            {"Options|Model|VZ300 (3.5469 mhz)", [](const Settings& s) { return s.model == 1; }},
+            {"Options|Model|VZ200 (3.5795 mhz)", [](const Settings& s) { return s.model == 0; }},
+            {"Options|Model|NTSC", [](const Settings& s) { return s.tvStandard == 1; }},
+            {"Options|Model|PAL", [](const Settings& s) { return s.tvStandard == 0; }},
+            {"Options|Display|6847 Effects|On", [](const Settings& s) { return s.effects6847 == 1; }},
+            {"Options|Display|FrameRate|Maximum", [](const Settings& s) { return s.frameRateNormal == 0; }},
+            {"Options|Display|6847 Effects|Off", [](const Settings& s) { return s.effects6847 == 0; }},
+            {"Options|Display|FrameRate|Normal", [](const Settings& s) { return s.frameRateNormal == 1; }},
+            {"Options|Cartridge|Disabled", [](const Settings& s) { return s.cartridgeEnabled == 0; }},
+            {"Options|Cartridge|Enabled", [](const Settings& s) { return s.cartridgeEnabled == 1; }},
+            {"Options|Joystick|Enabled", [](const Settings& s) { return s.joystickEnabled == 1; }},
+            {"Options|Joystick|Disabled", [](const Settings& s) { return s.joystickEnabled == 0; }},
+            {"Options|Cassette Audio|Disabled", [](const Settings& s) { return s.cassetteAudio == 0; }},
+            {"Options|Cassette Audio|Enabled", [](const Settings& s) { return s.cassetteAudio == 1; }},
+            {"Options|Disk Audio|Disabled", [](const Settings& s) { return s.diskAudio == 0; }},
+            {"Options|Disk Audio|Enabled", [](const Settings& s) { return s.diskAudio == 1; }},
+            {"Options|Extended GFX|None", [](const Settings& s) { return s.extendedGfx == 0; }},
+            {"Options|Extended GFX|German", [](const Settings& s) { return s.extendedGfx == 2; }},
+            {"Options|Extended GFX|Australian", [](const Settings& s) { return s.extendedGfx == 1; }},
+            {"Options|Extended Sound|SN76489", [](const Settings& s) { return s.extendedSound == 1; }},
+            {"Options|Extended Sound|None", [](const Settings& s) { return s.extendedSound == 0; }},
+            {"Options|Write To ROM|Enabled", [](const Settings& s) { return s.writeToRom == 1; }},
+            {"Options|Write To ROM|Disabled", [](const Settings& s) { return s.writeToRom == 0; }},
+            {"Options|Write to Cartridge|Enabled", [](const Settings& s) { return s.writeToCartridge == 1; }},
+            {"Options|Write to Cartridge|Disabled", [](const Settings& s) { return s.writeToCartridge == 0; }},
+        };
+        for (const Item& item : items) {
+            trigger(item.path);
+            QVERIFY2(item.holds(m().settings), item.path);
+            QVERIFY2(menuItem(item.path)->isChecked(), item.path);
+            for (const QList<QAction*>& menu : checkMenus()) {
+                int marks = 0;
+                for (QAction* a : menu) marks += a->isChecked();
+                QVERIFY2(marks == 1, item.path);
+            }
+        }
+    }
+
+    void romAndCartridgeImagesThroughTheWindow() {
+        start();
+        std::vector<uint8_t> rom(16384), cartridge(10240);
+        for (size_t i = 0; i < rom.size(); ++i) rom[i] = uint8_t(i * 7 + 1);
+        for (size_t i = 0; i < cartridge.size(); ++i) cartridge[i] = uint8_t(i * 5 + 3);
+        const std::vector<uint8_t> before(m().state.memory.begin(), m().state.memory.end());
+
+        nextFile_ = QString::fromStdString(dir_->write("vzrom", rom)); // a dump without an extension
+        trigger("File|Load ROM");
+        const QString patterns = lastRequest_.filter.section('(', 1).section(')', 0, 0);
+        QVERIFY2(QDir::match(patterns.split(' '), "vzrom"), qPrintable(lastRequest_.filter));
+        QVERIFY(std::equal(rom.begin(), rom.end(), m().state.memory.begin()));
+        QCOMPARE(settings_path(m().settings.romFile), dir_->file("vzrom"));
+        QCOMPARE(m().state.memory[0x4000], before[0x4000]);
+
+        nextFile_ = QString::fromStdString(dir_->write("dos.rom", cartridge));
+        trigger("File|Load Cartridge");
+        QVERIFY(std::equal(cartridge.begin(), cartridge.end(), m().state.memory.begin() + 0x4000));
+        QCOMPARE(m().state.memory[0x3FFF], rom[0x3FFF]); // the ROM area is untouched
+        QCOMPARE(m().state.memory[0x6800], before[0x6800]);
+        QCOMPARE(settings_path(m().settings.cartridgeFile), dir_->file("dos.rom"));
+        QCOMPARE(settings_path(m().settings.romFile), dir_->file("vzrom"));
+
+        nextFile_ = QString::fromStdString(dir_->file("saved"));
+        trigger("File|Save ROM");
+        QCOMPARE(TempDir::read(dir_->file("saved")), rom);
+        QVERIFY(errors_.isEmpty() && warnings_.isEmpty());
+
+        // A ROM image that runs past 0xFFFF is loaded as far as it goes, with a warning.
+        nextFile_ = QString::fromStdString(dir_->write("long.rom", std::vector<uint8_t>(70000, 0x3C)));
+        trigger("File|Load ROM");
+        QCOMPARE(m().state.memory[0xFFFF], uint8_t(0x3C));
+        QCOMPARE(warnings_.size(), 1);
+        QVERIFY(errors_.isEmpty());
     }
 
     void resetTakesTheModel() {
@@ -197,6 +338,10 @@ private slots:
         QCOMPARE(w_->statusText(1), QString("D2: demo.dsk"));
         w_->runCommand(Command::UnmountDrive2);
         QCOMPARE(w_->statusText(1), QString("D2: None"));
+        nextFile_ = QString::fromStdString(dir_->file("no/such/folder/lost.dsk"));
+        w_->runCommand(Command::MountDrive1);
+        QCOMPARE(errors_.size(), 1);
+        QCOMPARE(w_->statusText(0), QString("D1: None")); // not the file that could not be mounted
         w_->resize(600, w_->height());
         QTRY_COMPARE(w_->statusEdges(), (std::array<int, 3>{200, 400, 600}));
         w_->resize(901, w_->height());
@@ -252,12 +397,14 @@ private slots:
         QTest::keyPress(w_.get(), Qt::Key_F11);
         frames(5); // held down over several frames: one switch
         QVERIFY(!w_->isWindowedDisplay());
+        QCOMPARE(w_->cursor().shape(), Qt::BlankCursor); // no pointer over the full-screen picture
         QTest::keyRelease(w_.get(), Qt::Key_F11);
         frames(1);
         QVERIFY(!w_->isWindowedDisplay());
         QTest::keyPress(w_.get(), Qt::Key_F11);
         frames(1);
         QVERIFY(w_->isWindowedDisplay());
+        QCOMPARE(w_->cursor().shape(), Qt::ArrowCursor);
         QTest::keyRelease(w_.get(), Qt::Key_F11);
         w_->runCommand(Command::FullScreen);
         QVERIFY(!w_->isWindowedDisplay());
@@ -313,6 +460,7 @@ private slots:
         start();
         frames(3);
         DebuggerDialog dialog(w_->emulator(), w_.get());
+        dialog.setWindowModality(Qt::ApplicationModal); // as it runs from the window
         dialog.show();
         const uint16_t pc = m().z80.pc;
         auto* registers = dialog.findChild<QPlainTextEdit*>("registers");
@@ -336,6 +484,13 @@ private slots:
         dialog.findChild<QLineEdit*>("breakpoints")->setText("7ae9 0038");
         QTest::mouseClick(dialog.findChild<QPushButton*>("setBreakpoints"), Qt::LeftButton);
         QVERIFY(breakpoint_at(m().breakpoints, 0x7AE9) && breakpoint_at(m().breakpoints, 0x0038));
+        // Enter in the box sets them too, and leaves the window open.
+        auto* box = dialog.findChild<QLineEdit*>("breakpoints");
+        box->setText("8000");
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(breakpoint_at(m().breakpoints, 0x8000) && !breakpoint_at(m().breakpoints, 0x7AE9));
+        QVERIFY(dialog.isVisible());
 
         dialog.findChild<QLineEdit*>("memoryAddress")->setText("7e00");
         QTest::mouseClick(dialog.findChild<QPushButton*>("memorySet"), Qt::LeftButton);
@@ -345,6 +500,98 @@ private slots:
         QTest::mouseClick(dialog.findChild<QPushButton*>("run"), Qt::LeftButton);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void keysLetGoWhileAltOrTheOtherShiftIsDownAreReleased() {
+        start();
+        QTest::keyPress(w_.get(), Qt::Key_A);
+        frames(2);
+        QCOMPARE(m().state.keyboardRows[1], uint8_t(0xFF & ~0x10));
+        QTest::keyPress(w_.get(), Qt::Key_Alt, Qt::AltModifier);
+        QTest::keyRelease(w_.get(), Qt::Key_A, Qt::AltModifier);
+        QTest::keyRelease(w_.get(), Qt::Key_Alt);
+        frames(2);
+        QCOMPARE(m().state.keyboardRows[1], uint8_t(0xFF));
+
+        // Both Shift keys down, one let go: the machine's SHIFT stays down.
+        // (Events without scan codes, as platforms without them send.)
+        auto shift = [this](QEvent::Type type, Qt::KeyboardModifiers modifiers) {
+            QKeyEvent event(type, Qt::Key_Shift, modifiers);
+            QApplication::sendEvent(w_.get(), &event);
+        };
+        shift(QEvent::KeyPress, Qt::NoModifier);
+        shift(QEvent::KeyPress, Qt::ShiftModifier);
+        shift(QEvent::KeyRelease, Qt::ShiftModifier);
+        frames(2);
+        QCOMPARE(m().state.keyboardRows[2], uint8_t(0xFF & ~0x04));
+        shift(QEvent::KeyRelease, Qt::ShiftModifier);
+        frames(2);
+        QCOMPARE(m().state.keyboardRows[2], uint8_t(0xFF));
+    }
+
+    // Sound is heard only while frames run at the Normal rate, and the
+    // Speaker choice holds through the debugger.
+    void soundFollowsTheFramesTheRateAndTheSpeakerChoice() {
+        start({}, true, true);
+        QVERIFY(audio_->isOpen());
+        QTRY_VERIFY(audio_->streamsAudible());
+        w_->runCommand(Command::RateMaximum);
+        QVERIFY(w_->isRunning());
+        QVERIFY(!audio_->streamsAudible());
+        w_->runCommand(Command::RateNormal);
+        QVERIFY(audio_->streamsAudible());
+
+        w_->runCommand(Command::SpeakerDisabled);
+        QVERIFY(!audio_->streamsAudible());
+        bool silentInDebugger = false;
+        inDebugger_ = [&] { silentInDebugger = !audio_->streamsAudible() && !w_->isRunning(); };
+        w_->runCommand(Command::Debugger);
+        QVERIFY(silentInDebugger);
+        QVERIFY(w_->action(Command::SpeakerDisabled)->isChecked());
+        QVERIFY(!audio_->streamsAudible());
+        w_->runCommand(Command::SpeakerEnabled);
+        inDebugger_ = [&] { silentInDebugger = !audio_->streamsAudible(); };
+        silentInDebugger = false;
+        w_->runCommand(Command::Debugger);
+        QVERIFY(silentInDebugger);
+        QVERIFY(audio_->streamsAudible());
+    }
+
+    void withoutAnAudioDeviceTheMachineRunsSilentlyAndSaysWhy() {
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        qputenv("SDL_AUDIODRIVER", "kolt-no-such-driver");
+        start({}, true, true);
+        qputenv("SDL_AUDIODRIVER", driver);
+        QVERIFY(!audio_->isOpen());
+        QVERIFY2(w_->statusText(3).startsWith("Sound off: "), qPrintable(w_->statusText(3)));
+        QCOMPARE(warnings_.size(), 1);
+        const uint64_t before = w_->framesRun();
+        QTRY_VERIFY(w_->framesRun() > before + 5);
+    }
+
+    // A modal box stops the frames; when it closes they run again, even
+    // where the window system never says the window is active again.
+    void framesResumeWhenADialogCloses() {
+        start({}, false, true);
+        QTRY_VERIFY(w_->isRunning());
+        bool stoppedWhileOpen = false;
+        QTimer::singleShot(50, [&] {
+            stoppedWhileOpen = !w_->isRunning();
+            if (QWidget* box = QApplication::activeModalWidget()) box->close();
+        });
+        QMessageBox box(QMessageBox::Information, "KOLT", "a message", QMessageBox::Ok, w_.get());
+        box.exec();
+        QVERIFY(stoppedWhileOpen);
+        QTRY_VERIFY(w_->isRunning());
+
+        QEvent blocked(QEvent::WindowBlocked), unblocked(QEvent::WindowUnblocked);
+        QApplication::sendEvent(w_.get(), &blocked);
+        QApplication::setActiveWindow(nullptr); // the box took the focus ...
+        QVERIFY(!w_->isRunning());
+        QApplication::sendEvent(w_.get(), &unblocked); // ... and no activation follows its closing
+        QVERIFY(w_->isRunning());
+        const uint64_t before = w_->framesRun();
+        QTRY_VERIFY(w_->framesRun() > before);
     }
 };
 

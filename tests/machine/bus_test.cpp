@@ -96,6 +96,34 @@ TEST(BusWriteProtect, RomAndCartridgeTakeWritesOnlyWhenTheirSwitchIsExactlyOne) 
     }
 }
 
+// Both sides of every boundary of the map, with each graphics option: memory
+// holds 0x10 + its page and the extended video banks 0xB0, so each read shows
+// which of them answered (the keyboard, with no key down, answers 0xFF).
+TEST(BusMap, EachSideOfEveryBoundaryReadsWhatLivesThere) {
+    struct Side {
+        uint16_t address;
+        int plain, extended; // with the extended graphics off and on; -1 for the memory mark
+    };
+    const Side sides[] = {
+        {0x0000, -1, -1}, {0x3FFF, -1, -1}, {0x4000, -1, -1}, {0x67FF, -1, -1},
+        {0x6800, 0xFF, 0xFF}, {0x6FFF, 0xFF, 0xFF}, {0x7000, -1, 0xB0}, {0x77FF, -1, 0xB0},
+        {0x7800, -1, -1}, {0x7801, -1, -1}, {0xFFFF, -1, -1},
+    };
+    for (int32_t gfx : {kGfxNone, kGfxAustralian, kGfxGerman}) {
+        auto m = make_machine();
+        m->settings.extendedGfx = gfx;
+        m->state.scanline = 0;
+        for (size_t a = 0; a < m->state.memory.size(); ++a) m->state.memory[a] = uint8_t(0x10 + (a >> 12));
+        m->state.extVideoRam.fill(0xB0);
+        for (const Side& side : sides) {
+            const int want = gfx == kGfxNone ? side.plain : side.extended;
+            const uint8_t mark = uint8_t(0x10 + (side.address >> 12));
+            EXPECT_EQ(bus_read(*m, side.address), want < 0 ? mark : want)
+                << "gfx " << gfx << " address " << std::hex << side.address;
+        }
+    }
+}
+
 TEST(BusRamTop, NothingAnswersAboveRamTop) {
     auto m = make_machine();
     MachineIo io;
