@@ -127,11 +127,4 @@ TEST(Z80Tables, SignZeroAndParity) {
     }
 }
 
-TEST(Z80Tables, DaaExamples) {
-    EXPECT_EQ(hex(kDAA[0x1A], 4), "2030");
-    EXPECT_EQ(hex(kDAA[0x09], 4), "090C");
-    EXPECT_EQ(hex(kDAA[0x9A], 4), "0055");
-    EXPECT_EQ(hex(kDAA[0x100], 4), "6025"); // A = 00h with C: bit 5 from the result 60h
-}
-
 } // namespace
