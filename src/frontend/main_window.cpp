@@ -20,6 +20,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "files/config.h"
 #include "files/media_files.h"
 #include "files/vz_file.h"
@@ -218,8 +220,8 @@ void MainWindow::openAudio() {
     if (audio_->open(&why)) return;
     const QString reason = QString::fromStdString(why.empty() ? "no reason given" : why);
     setStatus(3, "Sound off: " + reason);
-    showWarning(kMessageCaption, "Sound is off: no audio device could be opened (" + reason +
-                                     "). The machine runs without sound.");
+    // Said once the machine's first picture is up behind the message.
+    startUpWarning_ = "Sound is off: no audio device could be opened (" + reason + "). The machine runs without sound.";
 }
 
 // ---- running --------------------------------------------------------------
@@ -283,6 +285,8 @@ bool MainWindow::frameStep() {
     if (!presentedOnce_) {
         presentedOnce_ = true;
         if (onFirstFrame) onFirstFrame();
+        if (!startUpWarning_.isEmpty())
+            QTimer::singleShot(0, this, [this] { showWarning(kMessageCaption, std::exchange(startUpWarning_, {})); });
     }
     if (soundFed_ && audio_ && audio_->isOpen()) sound_frame(m, *audio_);
     return true;

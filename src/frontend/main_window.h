@@ -134,6 +134,7 @@ private:
     QToolBar* toolbar_ = nullptr;
     HostKeys keys_;
     QString startupDir_;
+    QString startUpWarning_;
     std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
     bool windowed_ = true;
     QRect savedGeometry_;

@@ -564,9 +564,9 @@ private slots:
         qputenv("SDL_AUDIODRIVER", driver);
         QVERIFY(!audio_->isOpen());
         QVERIFY2(w_->statusText(3).startsWith("Sound off: "), qPrintable(w_->statusText(3)));
-        QCOMPARE(warnings_.size(), 1);
         const uint64_t before = w_->framesRun();
         QTRY_VERIFY(w_->framesRun() > before + 5);
+        QCOMPARE(warnings_.size(), 1); // once, over the running machine
     }
 
     // A modal box stops the frames; when it closes they run again, even
