@@ -1,7 +1,10 @@
-// kolt: the desktop emulator. Start-up order: the window with its toolbar and
-// status bar, the display, the keyboard, the audio device (without one the
-// program runs silently and says why), then the configuration from the folder
-// the program started in, the check marks, the reset, and the frames.
+// kolt: the desktop emulator. The command line is read and checked first, so
+// a bad option or a file that cannot be opened ends the program (exit code 2)
+// before any window opens. Then: the window with its toolbar and status bar,
+// the display, the keyboard, the audio device (without one the program runs
+// silently and says why), the configuration from the folder the program
+// started in, the check marks, the command line's options, the reset, the
+// command line's file, and the frames.
 #include <QApplication>
 #include <QDir>
 #include <QSocketNotifier>
@@ -14,8 +17,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "frontend/audio_device.h"
+#include "frontend/command_line.h"
 #include "frontend/main_window.h"
 
 namespace {
@@ -40,11 +47,43 @@ void end_on_signals(QWidget& window) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
+// Our arguments, without the options Qt takes for itself (-platform offscreen
+// and the like), so that ours are checked before Qt needs a display.
+std::vector<std::string> own_arguments(int argc, char** argv) {
+    static const std::set<std::string> qtWithValue = {"-platform", "-platformpluginpath", "-platformtheme",
+                                                      "-plugin", "-qwindowgeometry", "-qwindowicon",
+                                                      "-qwindowtitle", "-session", "-style", "-stylesheet",
+                                                      "-display", "-geometry"};
+    static const std::set<std::string> qtAlone = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (qtWithValue.count(arg)) ++i;
+        else if (!qtAlone.count(arg)) args.push_back(arg);
+    }
+    return args;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
+    const ParsedCommandLine parsed = parse_command_line(own_arguments(argc, argv));
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "kolt: %s\nTry 'kolt --help' for the options.\n", parsed.error.c_str());
+        return 2;
+    }
+    if (parsed.line.help) {
+        std::fputs(command_line_usage(), stdout);
+        return 0;
+    }
+    if (parsed.line.version) {
+        std::printf("kolt %s\n", KOLT_VERSION);
+        return 0;
+    }
+
     QApplication app(argc, argv);
+    QApplication::setOrganizationName("KOLT");
     QApplication::setApplicationName("KOLT");
 
     SdlAudio audio;
@@ -58,8 +97,7 @@ int main(int argc, char** argv) {
     }
     window.show();
     end_on_signals(window);
-
-    window.startUp(QDir::currentPath());
+    window.startUp(QDir::currentPath(), true, &parsed.line);
     window.activateWindow(); // take the focus where no window manager gives it
     window.raise();
     return app.exec();

@@ -1,6 +1,7 @@
 #include "files/media_files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "files/file_io.h"
@@ -115,6 +116,20 @@ FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds) {
     if (hostLineEnds) text = text_with_returns(text);
     if (!typing_start(m, text)) return FileOutcome::refused("The text does not fit the typing buffer (65535 bytes).");
     return FileOutcome::ok();
+}
+
+MediaKind media_kind_for(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return MediaKind::Unknown;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "vz") return MediaKind::Program;
+    if (ext == "wav" || ext == "cas") return MediaKind::Tape;
+    if (ext == "dsk") return MediaKind::Disk;
+    if (ext == "txt") return MediaKind::Text;
+    if (ext == "kstate") return MediaKind::State;
+    return MediaKind::Unknown;
 }
 
 std::string printer_path_for(const std::string& chosen) { return with_extension_if_undotted(chosen, ".txt"); }

@@ -48,6 +48,11 @@ FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds = f
 // Opens the printer's output file, replacing an earlier one. Returns the path used.
 FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* used = nullptr);
 
+// What a file given on the command line or dropped on the window is opened as,
+// by its extension in any case: .vz, .wav or .cas, .dsk, .txt, .kstate.
+enum class MediaKind { Unknown, Program, Tape, Disk, Text, State };
+MediaKind media_kind_for(const std::string& path);
+
 // The printer and tape files get ".txt" and ".wav" when the chosen path holds
 // no full stop at all, even in a folder name.
 std::string printer_path_for(const std::string& chosen);

@@ -30,6 +30,8 @@ enum class Command : int {
     SoundNone = 32868, SoundSn76489 = 32869,
     WriteRomEnabled = 32885, WriteRomDisabled = 32886, WriteCartridgeEnabled = 32888, WriteCartridgeDisabled = 32889,
     SaveConfig = 32829, Debugger = 32808, LoadBitmap = 32883, About = 104,
+    // Ours, beyond the original menu.
+    Pause = 40001, SaveScreenshot = 40002, RateSwitch = 40003, FastTapeAndTyping = 40004,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.
@@ -53,6 +55,8 @@ struct CommandInfo {
     bool separatorBefore = false;
     int toolbarSlot = -1;      // 0-9: position of its toolbar button
     bool checkedInitially = false; // the menu's own marks before start-up moves them
+    std::string_view shortcut = {}; // function keys only: the machine has none
+    bool toggle = false;            // a check mark of its own, on and off
 };
 
 std::span<const CommandInfo> command_table();

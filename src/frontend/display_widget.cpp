@@ -39,11 +39,19 @@ void DisplayWidget::setFullScreenLayout(bool fullScreen) {
     update();
 }
 
+// In a window: the largest whole multiple of 320 x 240 that fits, so every
+// machine pixel is the same size; a window too small for even one, the
+// largest 4:3 that fits. Full screen: the screen's height at 4:3.
 QRect DisplayWidget::pictureRect() const {
-    if (!fullScreen_) return rect();
-    const int h = height();
-    const int w = h * 4 / 3;
-    return QRect((width() - w) / 2, 0, w, h);
+    QSize size;
+    const int whole = std::min(width() / kFrameWidth, height() / kShownRows);
+    if (fullScreen_ || whole < 1) {
+        size = QSize(height() * 4 / 3, height());
+        if (size.width() > width()) size = QSize(width(), width() * 3 / 4);
+    } else {
+        size = QSize(kFrameWidth * whole, kShownRows * whole);
+    }
+    return QRect((width() - size.width()) / 2, (height() - size.height()) / 2, size.width(), size.height());
 }
 
 void DisplayWidget::paintEvent(QPaintEvent*) {

@@ -1,7 +1,8 @@
 // The picture area between toolbar and status bar: the 320 x 240 picture
-// (frameBuffer rows 0-239 through the palette), scaled nearest-neighbour to
-// fill the area in a window; in full screen the doubled 640 x 480 picture
-// scaled to the screen height at 4:3, centred on black.
+// (frameBuffer rows 0-239 through the palette), scaled nearest-neighbour and
+// centred on black: in a window to the largest whole multiple that fits (the
+// x1, x2 and x3 sizes fit it exactly), in full screen the doubled 640 x 480
+// picture scaled to the screen height at 4:3.
 #pragma once
 
 #include <QImage>

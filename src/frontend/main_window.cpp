@@ -3,18 +3,20 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -24,33 +26,26 @@
 
 #include "files/config.h"
 #include "files/media_files.h"
-#include "files/vz_file.h"
 #include "frontend/audio_device.h"
+#include "frontend/command_line.h"
 #include "frontend/debugger_dialog.h"
 #include "frontend/display_widget.h"
 #include "frontend/frame_driver.h"
 #include "frontend/key_mapper.h"
+#include "frontend/media.h"
+#include "frontend/status_bar.h"
 #include "machine/cassette.h"
-#include "machine/disk.h"
 #include "machine/frame.h"
+#include "video/picture.h"
 
 namespace {
 
 constexpr const char* kWindowTitle = "  KOLT - VZ200/300 Emulator";
 constexpr const char* kMessageCaption = "KOLT";
-constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
+constexpr const char* kFastSetting = "fastTapeAndTyping";
 
 const char* const kToolbarIcons[10] = {"load_vz", "save_vz", "paste", "printer", "drive1",
                                        "drive2", "play",    "record", "stop",  "debugger"};
-
-// The clipboard's text as the machine can type it: ASCII as it is, anything
-// beyond (which has no key) as a byte that presses nothing.
-std::string clipboard_bytes(const QString& text) {
-    std::string bytes;
-    bytes.reserve(size_t(text.size()));
-    for (const QChar c : text) bytes += c.unicode() < 0x80 ? char(c.unicode()) : char(0x80);
-    return bytes;
-}
 
 } // namespace
 
@@ -68,7 +63,7 @@ public:
         if (w_.audio_) w_.audio_->playDiskStepSound();
     }
     void show_drive_status(int drive, const std::string& text) override {
-        if (drive == 0 || drive == 1) w_.setStatus(drive, QString::fromStdString(text));
+        if (drive == 0 || drive == 1) w_.status_->set(drive, QString::fromStdString(text));
     }
 
 private:
@@ -81,25 +76,35 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
     emu_.io.host = host_.get();
     setWindowTitle(kWindowTitle);
     setWindowIcon(QIcon(":/icons/kolt.svg"));
+    setAcceptDrops(true);
     display_ = new DisplayWidget(this);
     display_->setMinimumSize(kFrameWidth, kShownRows);
     setCentralWidget(display_);
+    status_ = new StatusFields(statusBar());
     buildMenusAndToolbar();
-    buildStatusBar();
     resize(kFrameWidth, kShownRows);
 
     driver_ = new FrameDriver(this);
     driver_->runFrame = [this] { return frameStep(); };
     connect(driver_, &FrameDriver::stateChanged, this, &MainWindow::updateSound);
 
+    screenshotFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (screenshotFolder.isEmpty()) screenshotFolder = QDir::homePath();
+
+    // Each kind of dialog opens in the folder it was last used in.
     chooseFile = [this](const FileDialogRequest& r) {
         QFileDialog dialog(this);
         dialog.setNameFilter(r.filter);
         dialog.setAcceptMode(r.kind == FileDialogRequest::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(r.kind == FileDialogRequest::Open && r.mustExist ? QFileDialog::ExistingFile
                                                                            : QFileDialog::AnyFile);
+        const QString folderKey = "dialogFolders/" + r.filter;
+        const QString folder = QSettings().value(folderKey).toString();
+        if (!folder.isEmpty()) dialog.setDirectory(folder);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
-        return dialog.selectedFiles().first();
+        const QString chosen = dialog.selectedFiles().first();
+        QSettings().setValue(folderKey, QFileInfo(chosen).absolutePath());
+        return chosen;
     };
     showError = [this](const QString& caption, const QString& text) {
         QMessageBox::critical(this, caption, text);
@@ -112,7 +117,9 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
         dialog.exec();
     };
     qApp->installEventFilter(this);
-    QTimer::singleShot(0, this, [this] { runCommand(Command::SizeX2); });
+    QTimer::singleShot(0, this, [this] {
+        if (!scaleChosen_) runCommand(Command::SizeX2);
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -140,6 +147,10 @@ void MainWindow::buildMenusAndToolbar() {
         QAction* action = menu->addAction(path.last());
         const Command id = info.id;
         connect(action, &QAction::triggered, this, [this, id] { runCommand(id); });
+        if (!info.shortcut.empty()) {
+            action->setShortcut(QKeySequence(QString::fromUtf8(info.shortcut.data(), qsizetype(info.shortcut.size()))));
+            action->setShortcutContext(Qt::ApplicationShortcut);
+        }
         if (info.group != CheckGroup::None) {
             action->setCheckable(true);
             QActionGroup*& group = groups_[info.group];
@@ -147,9 +158,18 @@ void MainWindow::buildMenusAndToolbar() {
             group->addAction(action);
             action->setChecked(info.checkedInitially);
         }
+        if (info.toggle) action->setCheckable(true);
         actions_[id] = action;
         if (info.toolbarSlot >= 0) toolbarCommands[size_t(info.toolbarSlot)] = id;
     }
+
+    // File > Recent Files, before the Disk menu.
+    QMenu* file = menus.at("&File|");
+    QMenu* recent = new QMenu("Recent Files", file);
+    file->insertMenu(menus.at("&File|Disk|")->menuAction(), recent);
+    media_ = new Media(*this, recent);
+
+    action(Command::FastTapeAndTyping)->setChecked(QSettings().value(kFastSetting, true).toBool());
 
     toolbar_ = addToolBar("Toolbar");
     toolbar_->setMovable(false);
@@ -166,23 +186,7 @@ void MainWindow::buildMenusAndToolbar() {
     }
 }
 
-void MainWindow::buildStatusBar() {
-    const char* initial[3] = {"D1: None", "D2: None", "Cass: None"};
-    for (int i = 0; i < 3; ++i) {
-        status_[size_t(i)] = new QLabel(initial[i], this);
-        status_[size_t(i)]->setMinimumWidth(1);
-        // Equal stretch keeps the fields' right edges at a third, two thirds and the end.
-        statusBar()->addWidget(status_[size_t(i)], 1);
-    }
-    // Messages of our own (sound off, and the like) keep to the right.
-    status_[3] = new QLabel(this);
-    statusBar()->addPermanentWidget(status_[3]);
-    statusBar()->setSizeGripEnabled(true);
-}
-
-void MainWindow::setStatus(int field, const QString& text) { status_[size_t(field)]->setText(text); }
-
-QString MainWindow::statusText(int field) const { return status_[size_t(field)]->text(); }
+QString MainWindow::statusText(int field) const { return status_->text(field); }
 
 QAction* MainWindow::action(Command id) const {
     const auto found = actions_.find(id);
@@ -199,18 +203,40 @@ void MainWindow::setChecked(Command id) {
     if (QAction* a = action(id)) a->setChecked(true);
 }
 
-void MainWindow::startUp(const QString& startupDir, bool runFrames) {
+void MainWindow::startUp(const QString& startupDir, bool runFrames, const CommandLine* line) {
     openAudio();
     startupDir_ = startupDir;
     Machine& m = emu_.m();
     config_load(m.settings, startupDir_.toStdString());
     for (const SettingField field : startup_option_order())
         if (const auto id = option_command_for(m.settings, field)) runCommand(*id);
+    if (line) applyCommandLine(*line);
     updateCassetteMenu(false);
     machine_reset(m);
+    media_->machineReset();
     sound_clear(m.sound);
+    if (line && line->disk2) media_->open(QString::fromStdString(*line->disk2), Media::Source::Drop);
+    if (line && line->file) media_->open(QString::fromStdString(*line->file), Media::Source::CommandLine);
     updateActivation();
+    updateRate();
     driver_->setHold(FrameDriver::NotStarted, !runFrames);
+}
+
+// What the command line sets for this run, through the commands that set the
+// same from the menu, so check marks and settings agree.
+void MainWindow::applyCommandLine(const CommandLine& line) {
+    Machine& m = emu_.m();
+    if (line.model) runCommand(*line.model == kModelVZ300 ? Command::ModelVz300 : Command::ModelVz200);
+    if (line.rom) settings_set_path(m.settings.romFile, *line.rom);
+    if (line.cartridge) {
+        settings_set_path(m.settings.cartridgeFile, *line.cartridge);
+        runCommand(Command::CartridgeEnabled);
+    }
+    if (line.noCartridge) runCommand(Command::CartridgeDisabled);
+    if (line.fast) runCommand(Command::RateMaximum);
+    scaleChosen_ = line.scale || line.fullScreen;
+    if (line.scale) runCommand(*line.scale == 1 ? Command::SizeX1 : *line.scale == 2 ? Command::SizeX2 : Command::SizeX3);
+    if (line.fullScreen) enterFullScreen();
 }
 
 // Without a device the machine runs all the same, silently, and says why once.
@@ -219,7 +245,7 @@ void MainWindow::openAudio() {
     std::string why;
     if (audio_->open(&why)) return;
     const QString reason = QString::fromStdString(why.empty() ? "no reason given" : why);
-    setStatus(3, "Sound off: " + reason);
+    status_->setState("1-sound", "Sound off: " + reason);
     // Said once the machine's first picture is up behind the message.
     startUpWarning_ = "Sound is off: no audio device could be opened (" + reason + "). The machine runs without sound.";
 }
@@ -262,6 +288,17 @@ void MainWindow::updateActivation() {
     driver_->setHold(FrameDriver::Inactive, inactive);
 }
 
+// The chosen rate, or the Maximum while a tape runs, text is typed or a file
+// waits for the machine to start, unless a key is held: a user typing then
+// would see every key repeat.
+void MainWindow::updateRate() {
+    const Machine& m = emu_.m();
+    const bool busy = tape_running(m.tape) || m.input.typingActive || media_->starting();
+    const bool fast = action(Command::FastTapeAndTyping)->isChecked() && busy && keys_.none();
+    driver_->setMaximumRate(!m.settings.frameRateNormal || fast);
+    status_->setState("3-fast", fast && m.settings.frameRateNormal ? "Fast" : "");
+}
+
 // The streams are fed, and heard, only while frames run at the Normal rate.
 // Feeding them again starts from silence rather than what the rings held.
 void MainWindow::updateSound() {
@@ -271,6 +308,13 @@ void MainWindow::updateSound() {
     if (!audio_) return;
     if (fed) sound_resume(emu_.m().sound, *audio_);
     audio_->setStreamsFed(fed);
+}
+
+void MainWindow::updateTitle() {
+    const bool paused = driver_->held(FrameDriver::Paused);
+    setWindowTitle(paused ? QString(kWindowTitle) + " - Paused" : QString(kWindowTitle));
+    status_->setState("2-paused", paused ? "Paused" : "");
+    action(Command::Pause)->setChecked(paused);
 }
 
 bool MainWindow::frameStep() {
@@ -288,6 +332,8 @@ bool MainWindow::frameStep() {
         if (!startUpWarning_.isEmpty())
             QTimer::singleShot(0, this, [this] { showWarning(kMessageCaption, std::exchange(startUpWarning_, {})); });
     }
+    media_->afterFrame();
+    updateRate();
     if (soundFed_ && audio_ && audio_->isOpen()) sound_frame(m, *audio_);
     return true;
 }
@@ -326,6 +372,21 @@ void MainWindow::onKey(const QKeyEvent& key) {
     keys_.set(*host, down);
 }
 
+// ---- dropped files --------------------------------------------------------------
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!event->mimeData()->hasUrls()) return;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (!url.isLocalFile() || media_kind_for(url.toLocalFile().toStdString()) == MediaKind::Unknown) return;
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) media_->open(url.toLocalFile(), Media::Source::Drop);
+    event->acceptProposedAction();
+    activateWindow();
+}
+
 // ---- commands ---------------------------------------------------------------
 
 void MainWindow::runCommand(Command id) {
@@ -334,36 +395,47 @@ void MainWindow::runCommand(Command id) {
     if (info && info->field != SettingField::None) {
         apply_setting(m.settings, info->field, info->value);
         setChecked(id);
-        if (info->field == SettingField::FrameRateNormal) driver_->setMaximumRate(!m.settings.frameRateNormal);
+        if (info->field == SettingField::FrameRateNormal) updateRate();
         return;
     }
     switch (id) {
-    case Command::LoadVz: loadVz(); break;
-    case Command::SaveVz: saveVz(); break;
-    case Command::LoadTxt: loadText(); break;
-    case Command::MountDrive1: mountDrive(0); break;
-    case Command::MountDrive2: mountDrive(1); break;
-    case Command::UnmountDrive1: unmountDrive(0); break;
-    case Command::UnmountDrive2: unmountDrive(1); break;
-    case Command::Play: playTape(); break;
-    case Command::Record: recordTape(); break;
-    case Command::Stop: stopTape(); break;
-    case Command::MapPrinter: mapPrinter(); break;
-    case Command::LoadRom: loadImage(true); break;
-    case Command::LoadCartridge: loadImage(false); break;
-    case Command::LoadFont: loadFont(); break;
-    case Command::SaveRom: saveImage(true); break;
-    case Command::SaveCartridge: saveImage(false); break;
+    case Command::LoadVz: media_->loadVz(); break;
+    case Command::SaveVz: media_->saveVz(); break;
+    case Command::LoadTxt: media_->loadText(); break;
+    case Command::MountDrive1: media_->mountDrive(0); break;
+    case Command::MountDrive2: media_->mountDrive(1); break;
+    case Command::UnmountDrive1: media_->unmountDrive(0); break;
+    case Command::UnmountDrive2: media_->unmountDrive(1); break;
+    case Command::Play: media_->playTape(); break;
+    case Command::Record: media_->recordTape(); break;
+    case Command::Stop: media_->stopTape(); break;
+    case Command::MapPrinter: media_->mapPrinter(); break;
+    case Command::LoadRom: media_->loadImage(true); break;
+    case Command::LoadCartridge: media_->loadImage(false); break;
+    case Command::LoadFont: media_->loadFont(); break;
+    case Command::SaveRom: media_->saveImage(true); break;
+    case Command::SaveCartridge: media_->saveImage(false); break;
+    case Command::SaveScreenshot: saveScreenshot(); break;
     case Command::Reset:
         machine_reset(m);
+        media_->machineReset();
         driver_->restartPacing();
         break;
+    case Command::Pause:
+        driver_->setHold(FrameDriver::Paused, !driver_->held(FrameDriver::Paused));
+        updateTitle();
+        break;
     case Command::Exit: close(); break;
-    case Command::Paste: paste(); break;
+    case Command::Paste: media_->paste(); break;
     case Command::SizeX1: setPictureScale(1); break;
     case Command::SizeX2: setPictureScale(2); break;
     case Command::SizeX3: setPictureScale(3); break;
     case Command::FullScreen: enterFullScreen(); break;
+    case Command::RateSwitch: runCommand(m.settings.frameRateNormal ? Command::RateMaximum : Command::RateNormal); break;
+    case Command::FastTapeAndTyping:
+        QSettings().setValue(kFastSetting, action(id)->isChecked());
+        updateRate();
+        break;
     case Command::SpeakerEnabled:
     case Command::SpeakerDisabled:
         setChecked(id);
@@ -374,7 +446,7 @@ void MainWindow::runCommand(Command id) {
             showError(kMessageCaption, "The configuration could not be saved in " + startupDir_ + ".");
         break;
     case Command::Debugger: openDebugger(); break;
-    case Command::LoadBitmap: loadBitmap(); break;
+    case Command::LoadBitmap: media_->loadBitmap(); break;
     case Command::About: about(); break;
     default: break;
     }
@@ -390,53 +462,13 @@ void MainWindow::openDebugger() {
     driver_->setHold(FrameDriver::InDebugger, false);
 }
 
-// A refusal is an error; a note on something done (a load cut at 0xFFFF) a warning.
-void MainWindow::report(const FileOutcome& outcome) {
-    if (outcome.message.empty()) return;
-    const QString text = QString::fromStdString(outcome.message);
-    if (outcome.done) showWarning(kMessageCaption, text);
-    else showError(kMessageCaption, text);
-}
-
-QString MainWindow::fileName(const QString& path) const { return QFileInfo(path).fileName(); }
-
-void MainWindow::loadVz() {
-    const QString path = chooseFile({FileDialogRequest::Open, "VZ files (*.vz)"});
-    if (!path.isEmpty()) report(vz_load(emu_.m(), path.toStdString()));
-}
-
-void MainWindow::saveVz() {
-    const QString path = chooseFile({FileDialogRequest::Save, "VZ files (*.vz)"});
-    if (!path.isEmpty()) report(vz_save(emu_.m(), path.toStdString()));
-}
-
-void MainWindow::loadText() {
-    const QString path = chooseFile({FileDialogRequest::Open, "TXT files (*.txt)"});
-    if (!path.isEmpty()) report(text_load(emu_.m(), path.toStdString(), true));
-}
-
-void MainWindow::paste() {
-    const QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty()) return;
-    const std::string bytes = text_with_returns(clipboard_bytes(text));
-    if (!typing_start(emu_.m(), bytes))
-        showError(kMessageCaption, "The clipboard's text is too long to type in (more than 65535 bytes).");
-}
-
-void MainWindow::mountDrive(int drive) {
-    const QString path = chooseFile({FileDialogRequest::Open, "VZ Disk files (*.dsk)"});
-    if (path.isEmpty()) return;
-    if (!disk_mount(emu_.m(), emu_.io, drive, path.toStdString())) {
-        setStatus(drive, drive == 0 ? "D1: None" : "D2: None");
-        showError(kMessageCaption, "Cannot open or create the disk image " + path + ".");
-        return;
+bool MainWindow::report(const FileOutcome& outcome) {
+    if (!outcome.message.empty()) {
+        const QString text = QString::fromStdString(outcome.message);
+        if (outcome.done) showWarning(kMessageCaption, text);
+        else showError(kMessageCaption, text);
     }
-    setStatus(drive, QString(drive == 0 ? "D1: " : "D2: ") + fileName(path));
-}
-
-void MainWindow::unmountDrive(int drive) {
-    disk_unmount(emu_.io, drive);
-    setStatus(drive, drive == 0 ? "D1: None" : "D2: None");
+    return outcome.done;
 }
 
 void MainWindow::updateCassetteMenu(bool running) {
@@ -445,62 +477,20 @@ void MainWindow::updateCassetteMenu(bool running) {
     action(Command::Stop)->setEnabled(running);
 }
 
-void MainWindow::playTape() {
-    const QString path = chooseFile({FileDialogRequest::Open, "wav files (*.wav)", false});
-    if (!path.isEmpty()) {
-        emu_.io.tape.path = tape_path_for(path.toStdString());
-        setStatus(2, "Cass: " + fileName(path));
-    }
-    if (const char* refused = tape_play_message(tape_play(emu_.m(), emu_.io)))
-        showError(kMessageCaption, refused);
-    else
-        updateCassetteMenu(true);
-}
-
-void MainWindow::recordTape() {
-    const QString path = chooseFile({FileDialogRequest::Save, "wav files (*.wav)"});
-    if (path.isEmpty()) return; // neither an earlier tape is overwritten nor a recording started
-    emu_.io.tape.path = tape_path_for(path.toStdString());
-    setStatus(2, "Cass: " + fileName(path));
-    if (!tape_record(emu_.m(), emu_.io)) {
-        showError(kMessageCaption, "Cannot create the tape file " + QString::fromStdString(emu_.io.tape.path) + ".");
+// The picture as kolt-headless --screenshot writes it, under a new name.
+void MainWindow::saveScreenshot() {
+    QDir().mkpath(screenshotFolder);
+    const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    QString path = QDir(screenshotFolder).filePath("kolt-" + stamp + ".png");
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = QDir(screenshotFolder).filePath(QString("kolt-%1-%2.png").arg(stamp).arg(n));
+    const std::vector<uint8_t> rgb = picture_rgb(emu_.m());
+    const QImage picture(rgb.data(), kFrameWidth, kShownRows, kFrameWidth * 3, QImage::Format_RGB888);
+    if (!picture.save(path, "PNG")) {
+        showError(kMessageCaption, "Cannot write the screenshot " + path + ".");
         return;
     }
-    updateCassetteMenu(true);
-}
-
-void MainWindow::stopTape() {
-    tape_stop(emu_.m(), emu_.io);
-    updateCassetteMenu(false);
-}
-
-void MainWindow::mapPrinter() {
-    const QString path = chooseFile({FileDialogRequest::Save, "txt files (*.txt)"});
-    if (!path.isEmpty()) report(printer_map(emu_.io, path.toStdString()));
-}
-
-void MainWindow::loadImage(bool rom) {
-    const QString path = chooseFile({FileDialogRequest::Open, kAllFiles});
-    if (path.isEmpty()) return;
-    const std::string p = path.toStdString();
-    report(rom ? rom_load(emu_.m(), p) : cartridge_load(emu_.m(), p));
-}
-
-void MainWindow::saveImage(bool rom) {
-    const QString path = chooseFile({FileDialogRequest::Save, kAllFiles});
-    if (path.isEmpty()) return;
-    const std::string p = path.toStdString();
-    report(rom ? rom_save(emu_.m(), p) : cartridge_save(emu_.m(), p));
-}
-
-void MainWindow::loadFont() {
-    const QString path = chooseFile({FileDialogRequest::Open, "Font files (*.fnt)"});
-    if (!path.isEmpty()) report(font_load(emu_.m(), path.toStdString()));
-}
-
-void MainWindow::loadBitmap() {
-    const QString path = chooseFile({FileDialogRequest::Open, "BMP files (*.bmp)"});
-    if (!path.isEmpty()) report(bitmap_import(emu_.m(), path.toStdString()));
+    status_->flash("Screenshot saved to " + QDir::toNativeSeparators(path));
 }
 
 void MainWindow::about() {
@@ -521,6 +511,7 @@ void MainWindow::about() {
 void MainWindow::setPictureScale(int scale) {
     setChecked(scale == 1 ? Command::SizeX1 : scale == 2 ? Command::SizeX2 : Command::SizeX3);
     if (!windowed_) leaveFullScreen();
+    if (isMaximized()) showNormal();
     const QSize picture(kFrameWidth * scale, kShownRows * scale);
     const QSize around = size() - display_->size();
     resize(picture + around);

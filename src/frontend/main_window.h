@@ -1,14 +1,17 @@
-// The main window: menu, toolbar of ten buttons, the picture, a three-field
-// status bar, and the frame driver that runs the machine between events.
+// The main window: menu, toolbar of ten buttons, the picture, the status bar,
+// and the wiring between them and the parts that do the work: the frame
+// driver (frame_driver.h), files and the media they bring (media.h), the
+// status fields (status_bar.h), the display (display_widget.h) and the audio
+// device (audio_device.h).
 //
 // Every command of the command table is carried out here: option items write
 // their Settings field and move their check mark; the others call the core's
-// file, tape, disk and machine operations and add the dialogs and messages.
-// Frames run through the FrameDriver while the window is active, not
-// minimised and not blocked by a modal dialog (a closing dialog resumes them
-// even where the window system sends no activation event). The machine's
-// sound is heard only while frames run at the Normal rate and Speaker is
-// Enabled.
+// or the media's operations. Frames run while the window is active, not
+// minimised, not paused and not blocked by a modal dialog (a closing dialog
+// resumes them even where the window system sends no activation event). The
+// machine's sound is heard only while frames run at the Normal rate and
+// Speaker is Enabled. While a tape runs or text is typed, frames run at the
+// Maximum rate (Fast Tape and Typing), unless a key is held down.
 #pragma once
 
 #include <QMainWindow>
@@ -24,11 +27,13 @@
 
 class QAction;
 class QActionGroup;
-class QLabel;
 class QKeyEvent;
 class DisplayWidget;
 class FrameDriver;
+class Media;
 class SdlAudio;
+class StatusFields;
+struct CommandLine;
 
 // What a file dialog is asked for; the dialog itself can be replaced (tests).
 struct FileDialogRequest {
@@ -47,18 +52,20 @@ public:
 
     // Start-up after the window: the audio device (without one the machine
     // runs silently, saying why once), configuration from `startupDir`, check
-    // marks from the loaded settings, Stop greyed, reset, mixer cleared; then
-    // frames run whenever the window is active (unless `runFrames` is false,
-    // for tests).
-    void startUp(const QString& startupDir, bool runFrames = true);
+    // marks from the loaded settings, the command line's options, Stop greyed,
+    // reset, mixer cleared, the command line's file; then frames run whenever
+    // the window is active (unless `runFrames` is false, for tests).
+    void startUp(const QString& startupDir, bool runFrames = true, const CommandLine* line = nullptr);
 
     Emulator& emulator() { return emu_; }
     QAction* action(Command id) const;
     QString statusText(int field) const;
+    StatusFields& status() { return *status_; }
+    Media& media() { return *media_; }
     std::array<int, 3> statusEdges() const { return statusEdges_; }
     DisplayWidget* display() const { return display_; }
-    bool isRunning() const;
     FrameDriver* frameDriver() const { return driver_; }
+    bool isRunning() const;
     bool isWindowedDisplay() const { return windowed_; }
     const HostKeys& heldKeys() const { return keys_; }
     uint64_t framesRun() const { return framesRun_; }
@@ -66,6 +73,14 @@ public:
     // One frame step as the frame driver runs it; returns false when a
     // breakpoint stopped the frame (the debugger is then opened).
     bool frameStep();
+
+    // Shows a file operation's message: a refusal as an error, a note on
+    // something done (a load cut at 0xFFFF) as a warning. Returns whether it was done.
+    bool report(const FileOutcome& outcome);
+    void updateCassetteMenu(bool running);
+
+    // Where File > Save Screenshot writes: a new kolt-YYYYMMDD-HHMMSS.png here.
+    QString screenshotFolder;
 
     // Replaceable for tests: the file dialog, and the message boxes.
     std::function<QString(const FileDialogRequest&)> chooseFile;
@@ -85,58 +100,45 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     class Host;
 
     void buildMenusAndToolbar();
-    void buildStatusBar();
-    void setStatus(int field, const QString& text);
     void setChecked(Command id);
     void setPictureScale(int scale);
     void toggleFullScreen();
     void enterFullScreen();
     void leaveFullScreen();
     void updateActivation();
+    void updateRate();
     void updateSound();
-    void updateCassetteMenu(bool running);
+    void updateTitle();
     void openAudio();
     void openDebugger();
-    void onKey(const QKeyEvent& key);
-    void report(const FileOutcome& outcome);
-    QString fileName(const QString& path) const;
-
-    // Commands with dialogs.
-    void loadVz();
-    void saveVz();
-    void loadText();
-    void mountDrive(int drive);
-    void unmountDrive(int drive);
-    void playTape();
-    void recordTape();
-    void stopTape();
-    void mapPrinter();
-    void loadImage(bool rom);
-    void saveImage(bool rom);
-    void loadFont();
-    void loadBitmap();
-    void paste();
+    void applyCommandLine(const CommandLine& line);
+    void saveScreenshot();
     void about();
+    void onKey(const QKeyEvent& key);
 
     Emulator emu_;
     std::unique_ptr<Host> host_;
     SdlAudio* audio_;
     DisplayWidget* display_ = nullptr;
-    std::array<QLabel*, 4> status_{}; // D1, D2, cassette, and messages
+    StatusFields* status_ = nullptr;
+    Media* media_ = nullptr;
     std::array<int, 3> statusEdges_{50, 100, -1};
     std::map<Command, QAction*> actions_;
     std::map<CheckGroup, QActionGroup*> groups_;
     QToolBar* toolbar_ = nullptr;
     HostKeys keys_;
+    std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
     QString startupDir_;
     QString startUpWarning_;
-    std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
     bool windowed_ = true;
+    bool scaleChosen_ = false; // by the command line; otherwise the window starts at x2
     QRect savedGeometry_;
     bool presentedOnce_ = false;
     bool soundFed_ = false;

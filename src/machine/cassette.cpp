@@ -1,5 +1,6 @@
 #include "machine/cassette.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -92,6 +93,9 @@ int tape_play(Machine& m, MachineIo& io) {
     const long samples = find_chunks(f.get(), header);
     if (le16(&header[22]) != 1 || le32(&header[24]) != kTapeSampleRate || le16(&header[34]) != 8)
         return kTapeBadFormat;
+    if (std::fseek(f.get(), 0, SEEK_END) != 0) return kTapeBadFormat;
+    io.tape.dataEnd = std::ftell(f.get());
+    io.tape.dataStart = samples;
     if (std::fseek(f.get(), samples, SEEK_SET) != 0) return kTapeBadFormat;
     io.tape.file = std::move(f);
     m.tape.playing = true;
@@ -150,6 +154,16 @@ void tape_advance(Machine& m, MachineIo& io, int32_t delta) {
         if (c != EOF) m.state.tapeLevel = uint8_t(c);
         t.accumulator -= period;
     }
+}
+
+TapeProgress tape_progress(const Machine& m, const MachineIo& io) {
+    TapeProgress p;
+    if (m.tape.recording) p.seconds = int(io.tape.recordedCount / kTapeSampleRate);
+    if (m.tape.playing && io.tape.file && io.tape.dataEnd > io.tape.dataStart) {
+        const long at = std::ftell(io.tape.file.get()) - io.tape.dataStart;
+        p.percent = int(std::clamp(at * 100 / (io.tape.dataEnd - io.tape.dataStart), 0L, 100L));
+    }
+    return p;
 }
 
 void cassette_level_change(Machine& m, MachineIo& io, uint8_t level) {

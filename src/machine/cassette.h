@@ -49,3 +49,11 @@ void tape_advance(Machine& m, MachineIo& io, int32_t delta);
 void cassette_level_change(Machine& m, MachineIo& io, uint8_t level);
 
 inline bool tape_running(const TapeState& t) { return t.playing || t.recording; }
+
+// How far a running tape has come: a playback in percent of its samples, a
+// recording in seconds of tape.
+struct TapeProgress {
+    int percent = 0;
+    int seconds = 0;
+};
+TapeProgress tape_progress(const Machine& m, const MachineIo& io);

@@ -28,6 +28,7 @@ struct TapeFiles {
     std::string path;        // the file chosen last; empty until one is
     FilePtr file;            // the WAV of the running playback or recording
     uint32_t recordedCount = 0;
+    long dataStart = 0, dataEnd = 0; // where the samples of the played file lie
 };
 
 struct DiskFiles {

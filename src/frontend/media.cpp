@@ -1,0 +1,263 @@
+#include "frontend/media.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+
+#include "files/file_io.h"
+#include "files/media_files.h"
+#include "files/vz_file.h"
+#include "frontend/main_window.h"
+#include "frontend/recent_files.h"
+#include "frontend/status_bar.h"
+#include "input/keyboard.h"
+#include "machine/cassette.h"
+#include "machine/disk.h"
+#include "video/picture.h"
+
+namespace {
+
+constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
+constexpr const char* kTapeFiles = "Tapes (*.wav *.cas)";
+constexpr int kStartUpFrames = 250; // 5 s: no ROM we know of takes longer to show READY
+constexpr int kTapeShownEvery = 10; // frames between updates of the cassette's field
+
+// The clipboard's text as the machine can type it: ASCII as it is, anything
+// beyond (which has no key) as a byte that presses nothing.
+std::string clipboard_bytes(const QString& text) {
+    std::string bytes;
+    bytes.reserve(size_t(text.size()));
+    for (const QChar c : text) bytes += c.unicode() < 0x80 ? char(c.unicode()) : char(0x80);
+    return bytes;
+}
+
+QString file_name(const QString& path) { return QFileInfo(path).fileName(); }
+
+} // namespace
+
+Media::Media(MainWindow& window, QMenu* recentMenu) : QObject(&window), w_(window), recent_(new RecentFiles(recentMenu, this)) {
+    recent_->onChosen = [this](const QString& path) { open(path, Source::Recent); };
+}
+
+// ---- opening by kind ----------------------------------------------------------
+
+bool Media::open(const QString& path, Source source) {
+    const std::string p = path.toStdString();
+    if (!QFileInfo(path).isFile()) {
+        if (source == Source::Recent) recent_->remove(path);
+        w_.showError("KOLT", "Cannot open " + path + ": the file is not there any more." +
+                                 (source == Source::Recent ? " It has been taken off the recent files." : ""));
+        return false;
+    }
+    bool opened = false;
+    switch (media_kind_for(p)) {
+    case MediaKind::Program: {
+        std::vector<uint8_t> bytes;
+        if (!w_.report(read_file_limited(p, kVzMaxFileSize, bytes))) break;
+        whenReady([this, bytes] {
+            Machine& machine = w_.emulator().m();
+            if (!w_.report(vz_load_bytes(machine, bytes))) return;
+            if (bytes.size() > 21 && bytes[21] != kVzTypeMachineCode) typing_start(machine, "RUN\r");
+        });
+        opened = true;
+        break;
+    }
+    case MediaKind::Tape:
+        whenReady([this, path] {
+            if (play(path)) typing_start(w_.emulator().m(), "CRUN\r");
+        });
+        opened = true;
+        break;
+    case MediaKind::Disk: {
+        const bool drive1Full = w_.emulator().io.disks.image[0] != nullptr;
+        opened = mount(source != Source::CommandLine && drive1Full ? 1 : 0, path);
+        break;
+    }
+    case MediaKind::Text: {
+        std::vector<uint8_t> bytes;
+        if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes))) break;
+        const std::string text = text_with_returns(std::string(bytes.begin(), bytes.end()));
+        if (text.size() >= kTypingBufferSize) {
+            w_.showError("KOLT", "The text does not fit the typing buffer (65535 bytes).");
+            break;
+        }
+        whenReady([this, text] { typing_start(w_.emulator().m(), text); });
+        opened = true;
+        break;
+    }
+    case MediaKind::State:
+    case MediaKind::Unknown:
+        w_.showError("KOLT", "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk and .txt files.");
+        break;
+    }
+    if (opened) recent_->add(path);
+    return opened;
+}
+
+bool Media::ready() const { return readySeen_ || framesSinceReset_ >= kStartUpFrames; }
+
+void Media::whenReady(std::function<void()> start) {
+    if (ready() && waiting_.empty()) start();
+    else waiting_.push_back(std::move(start));
+}
+
+void Media::machineReset() {
+    framesSinceReset_ = 0;
+    readySeen_ = false;
+}
+
+void Media::afterFrame() {
+    if (!ready()) {
+        ++framesSinceReset_;
+        readySeen_ = screen_text(w_.emulator().m()).find("READY") != std::string::npos;
+    }
+    if (ready() && !waiting_.empty()) {
+        auto starts = std::exchange(waiting_, {});
+        for (auto& start : starts) start();
+    }
+    const bool running = tape_running(w_.emulator().m().tape);
+    if (running || running != tapeWasRunning_) {
+        if (++tapeShownAt_ >= kTapeShownEvery || running != tapeWasRunning_) showTape();
+    }
+}
+
+// "Cass: name", and while the tape runs how far it has come; a playback that
+// reached the end of its file says so until the tape is stopped or changed.
+void Media::showTape() {
+    tapeShownAt_ = 0;
+    const Emulator& emu = w_.emulator();
+    const TapeState& t = emu.machine->tape;
+    const TapeProgress progress = tape_progress(*emu.machine, emu.io);
+    if (t.playing) tapeState_ = QString("playing %1%").arg(progress.percent);
+    else if (t.recording) tapeState_ = QString("recording %1 s").arg(progress.seconds);
+    else if (tapeWasRunning_ && !tapeState_.startsWith("recording")) tapeState_ = "ended";
+    tapeWasRunning_ = tape_running(t);
+    const QString name = tapeName_.isEmpty() ? "None" : tapeName_;
+    w_.status().set(2, "Cass: " + name + (tapeState_.isEmpty() ? "" : "  " + tapeState_));
+}
+
+// ---- the menu's commands --------------------------------------------------------
+
+void Media::loadVz() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, "VZ files (*.vz)"});
+    if (path.isEmpty()) return;
+    if (w_.report(vz_load(w_.emulator().m(), path.toStdString()))) recent_->add(path);
+}
+
+void Media::saveVz() {
+    const QString path = w_.chooseFile({FileDialogRequest::Save, "VZ files (*.vz)"});
+    if (!path.isEmpty()) w_.report(vz_save(w_.emulator().m(), path.toStdString()));
+}
+
+void Media::loadText() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, "TXT files (*.txt)"});
+    if (path.isEmpty()) return;
+    if (w_.report(text_load(w_.emulator().m(), path.toStdString(), true))) recent_->add(path);
+}
+
+void Media::paste() {
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty()) return;
+    const std::string bytes = text_with_returns(clipboard_bytes(text));
+    if (!typing_start(w_.emulator().m(), bytes))
+        w_.showError("KOLT", "The clipboard's text is too long to type in (more than 65535 bytes).");
+}
+
+bool Media::mount(int drive, const QString& path) {
+    Emulator& emu = w_.emulator();
+    if (!disk_mount(emu.m(), emu.io, drive, path.toStdString())) {
+        w_.status().set(drive, drive == 0 ? "D1: None" : "D2: None");
+        w_.showError("KOLT", "Cannot open or create the disk image " + path + ".");
+        return false;
+    }
+    w_.status().set(drive, QString(drive == 0 ? "D1: " : "D2: ") + file_name(path));
+    return true;
+}
+
+void Media::mountDrive(int drive) {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, "VZ Disk files (*.dsk)", false});
+    if (!path.isEmpty() && mount(drive, path)) recent_->add(path);
+}
+
+void Media::unmountDrive(int drive) {
+    disk_unmount(w_.emulator().io, drive);
+    w_.status().set(drive, drive == 0 ? "D1: None" : "D2: None");
+}
+
+bool Media::play(const QString& path) {
+    Emulator& emu = w_.emulator();
+    if (!path.isEmpty()) {
+        emu.io.tape.path = tape_path_for(path.toStdString());
+        tapeName_ = file_name(path);
+    }
+    tapeState_.clear();
+    showTape();
+    if (const char* refused = tape_play_message(tape_play(emu.m(), emu.io))) {
+        w_.showError("KOLT", refused);
+        return false;
+    }
+    w_.updateCassetteMenu(true);
+    showTape();
+    return true;
+}
+
+void Media::playTape() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, kTapeFiles, false});
+    if (play(path) && !path.isEmpty()) recent_->add(path);
+}
+
+void Media::recordTape() {
+    const QString path = w_.chooseFile({FileDialogRequest::Save, "wav files (*.wav)"});
+    if (path.isEmpty()) return; // neither an earlier tape is overwritten nor a recording started
+    Emulator& emu = w_.emulator();
+    emu.io.tape.path = tape_path_for(path.toStdString());
+    tapeName_ = file_name(path);
+    tapeState_.clear();
+    showTape();
+    if (!tape_record(emu.m(), emu.io)) {
+        w_.showError("KOLT", "Cannot create the tape file " + QString::fromStdString(emu.io.tape.path) + ".");
+        return;
+    }
+    w_.updateCassetteMenu(true);
+    showTape();
+}
+
+void Media::stopTape() {
+    Emulator& emu = w_.emulator();
+    tape_stop(emu.m(), emu.io);
+    tapeState_.clear();
+    tapeWasRunning_ = false;
+    showTape();
+    w_.updateCassetteMenu(false);
+}
+
+void Media::mapPrinter() {
+    const QString path = w_.chooseFile({FileDialogRequest::Save, "txt files (*.txt)"});
+    if (!path.isEmpty()) w_.report(printer_map(w_.emulator().io, path.toStdString()));
+}
+
+void Media::loadImage(bool rom) {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, kAllFiles});
+    if (path.isEmpty()) return;
+    const std::string p = path.toStdString();
+    Machine& m = w_.emulator().m();
+    w_.report(rom ? rom_load(m, p) : cartridge_load(m, p));
+}
+
+void Media::saveImage(bool rom) {
+    const QString path = w_.chooseFile({FileDialogRequest::Save, kAllFiles});
+    if (path.isEmpty()) return;
+    const std::string p = path.toStdString();
+    const Machine& m = w_.emulator().m();
+    w_.report(rom ? rom_save(m, p) : cartridge_save(m, p));
+}
+
+void Media::loadFont() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, "Font files (*.fnt)"});
+    if (!path.isEmpty()) w_.report(font_load(w_.emulator().m(), path.toStdString()));
+}
+
+void Media::loadBitmap() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, "BMP files (*.bmp)"});
+    if (!path.isEmpty()) w_.report(bitmap_import(w_.emulator().m(), path.toStdString()));
+}

@@ -1,0 +1,78 @@
+// Files into the machine, whatever brought them: the menu's file commands,
+// the command line, a drop on the window and the recent-files list all come
+// here, so a file behaves the same however it was opened.
+//
+// A file opened by its kind is started too: a .vz program is loaded and run
+// (a BASIC program gets RUN typed), a .wav or .cas tape is played with CRUN
+// typed, a .dsk disk is mounted, a .txt file is typed. A program, tape or
+// text opened while the machine is still starting up after a reset waits
+// until it is ready: until the BASIC ROM shows READY, or 5 s of emulated time
+// where no ROM ever does (the built-in program).
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "files/file_outcome.h"
+
+class MainWindow;
+class RecentFiles;
+class QMenu;
+
+class Media : public QObject {
+    Q_OBJECT
+public:
+    enum class Source { Menu, CommandLine, Drop, Recent };
+
+    Media(MainWindow& window, QMenu* recentMenu);
+
+    // Opens and starts a file by its kind. False, with the reason shown, when
+    // it cannot; a recent entry whose file is gone leaves the list.
+    bool open(const QString& path, Source source);
+
+    // The menu's file commands, with their dialogs.
+    void loadVz();
+    void saveVz();
+    void loadText();
+    void mountDrive(int drive);
+    void unmountDrive(int drive);
+    void playTape();
+    void recordTape();
+    void stopTape();
+    void mapPrinter();
+    void loadImage(bool rom);
+    void saveImage(bool rom);
+    void loadFont();
+    void loadBitmap();
+    void paste();
+
+    // After every frame: starts what waited for the machine to be ready, and
+    // keeps the cassette's status field up to date.
+    void afterFrame();
+    // After a reset the machine starts up again.
+    void machineReset();
+    // Something waits for the machine to be ready.
+    bool starting() const { return !waiting_.empty(); }
+
+    RecentFiles& recent() { return *recent_; }
+
+private:
+    bool mount(int drive, const QString& path);
+    bool play(const QString& path);
+    bool ready() const;
+    void whenReady(std::function<void()> start);
+    void showTape();
+
+    MainWindow& w_;
+    RecentFiles* recent_;
+    std::vector<std::function<void()>> waiting_;
+    int framesSinceReset_ = 0;
+    bool readySeen_ = false;
+    QString tapeName_;
+    QString tapeState_;
+    bool tapeWasRunning_ = false;
+    int tapeShownAt_ = 0;
+};
