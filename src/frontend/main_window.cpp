@@ -215,7 +215,7 @@ void MainWindow::startUp(const QString& startupDir, bool runFrames, const Comman
     machine_reset(m);
     media_->machineReset();
     sound_clear(m.sound);
-    if (line && line->disk2) media_->open(QString::fromStdString(*line->disk2), Media::Source::Drop);
+    if (line && line->disk2) media_->mountDisk(1, QString::fromStdString(*line->disk2));
     if (line && line->file) media_->open(QString::fromStdString(*line->file), Media::Source::CommandLine);
     updateActivation();
     updateRate();

@@ -70,7 +70,7 @@ bool Media::open(const QString& path, Source source) {
         break;
     case MediaKind::Disk: {
         const bool drive1Full = w_.emulator().io.disks.image[0] != nullptr;
-        opened = mount(source != Source::CommandLine && drive1Full ? 1 : 0, path);
+        opened = mountDisk(source != Source::CommandLine && drive1Full ? 1 : 0, path);
         break;
     }
     case MediaKind::Text: {
@@ -163,7 +163,7 @@ void Media::paste() {
         w_.showError("KOLT", "The clipboard's text is too long to type in (more than 65535 bytes).");
 }
 
-bool Media::mount(int drive, const QString& path) {
+bool Media::mountDisk(int drive, const QString& path) {
     Emulator& emu = w_.emulator();
     if (!disk_mount(emu.m(), emu.io, drive, path.toStdString())) {
         w_.status().set(drive, drive == 0 ? "D1: None" : "D2: None");
@@ -176,7 +176,7 @@ bool Media::mount(int drive, const QString& path) {
 
 void Media::mountDrive(int drive) {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "VZ Disk files (*.dsk)", false});
-    if (!path.isEmpty() && mount(drive, path)) recent_->add(path);
+    if (!path.isEmpty() && mountDisk(drive, path)) recent_->add(path);
 }
 
 void Media::unmountDrive(int drive) {

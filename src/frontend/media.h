@@ -33,6 +33,9 @@ public:
     // it cannot; a recent entry whose file is gone leaves the list.
     bool open(const QString& path, Source source);
 
+    // Mounts a disk image in drive 0 or 1.
+    bool mountDisk(int drive, const QString& path);
+
     // The menu's file commands, with their dialogs.
     void loadVz();
     void saveVz();
@@ -60,7 +63,6 @@ public:
     RecentFiles& recent() { return *recent_; }
 
 private:
-    bool mount(int drive, const QString& path);
     bool play(const QString& path);
     bool ready() const;
     void whenReady(std::function<void()> start);

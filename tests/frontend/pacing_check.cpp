@@ -2,15 +2,18 @@
 // (offscreen platform) over 60 seconds of wall time: 3000 frames, give or
 // take 2. A long check with a label of its own, run alone: it measures time.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <chrono>
 
 #include "frontend/frame_driver.h"
+#include "frontend/media.h"
 #include "frontend/main_window.h"
 #include "support/temp_dir.h"
+#include "support/window_fixture.h"
 
-class PacingCheck : public QObject {
+class PacingCheck : public QObject, protected WindowFixture {
     Q_OBJECT
 
 private slots:
@@ -43,6 +46,30 @@ private slots:
         qInfo("%llu frames in %.3f s: %.4f frames a second", static_cast<unsigned long long>(frames), seconds,
               double(frames) / seconds);
         QVERIFY2(frames >= 2998 && frames <= 3002, qPrintable(QString::number(frames)));
+    }
+
+    // Not checked against a limit: the figures for the notes (a 60 s tape
+    // and 2,000 typed characters with Fast Tape and Typing on).
+    void fastTapeAndTypingTimes() {
+        use_test_settings();
+        start({}, false, true);
+        QTRY_VERIFY(!w_->media().starting());
+        write_wav(dir_->file("minute.wav"), 22050, 60 * 22050);
+        nextFile_ = QString::fromStdString(dir_->file("minute.wav"));
+        QElapsedTimer clock;
+        clock.start();
+        w_->runCommand(Command::Play);
+        QTRY_VERIFY_WITH_TIMEOUT(!m().tape.playing, 120000);
+        qInfo("a 60 s tape played in %.2f s", clock.elapsed() / 1000.0);
+
+        std::string text;
+        for (int i = 0; text.size() < 2000; ++i) text += "10 PRINT " + std::to_string(i) + " ABCDEFGHIJKLMNOPQRSTUVWXYZ\r";
+        text.resize(2000);
+        clock.restart();
+        QVERIFY(typing_start(m(), text));
+        QTRY_VERIFY_WITH_TIMEOUT(!m().input.typingActive, 120000);
+        qInfo("2000 characters typed in %.2f s", clock.elapsed() / 1000.0);
+        finish();
     }
 };
 
