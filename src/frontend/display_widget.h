@@ -21,11 +21,12 @@ class DisplayWidget : public QWidget {
 public:
     explicit DisplayWidget(QWidget* parent = nullptr);
 
-    // Takes the machine's picture and schedules a repaint. The conversion
-    // through the palette waits for the paint: at the Maximum rate many frames
-    // are presented between two paints, and converting each cost half as much
-    // again as running it.
+    // Takes the machine's picture and schedules a repaint when it changed.
+    // The conversion through the palette waits for the paint: at the Maximum
+    // rate many frames are presented between two paints, and converting each
+    // cost half as much again as running it.
     void present(const Machine& m);
+    uint64_t picturesTaken() const { return presented_; } // changed pictures presented so far
     void setFullScreenLayout(bool fullScreen);
 
     // The last presented picture, converted.
@@ -41,6 +42,7 @@ private:
     std::array<uint8_t, kFrameWidth * kShownRows> frame_{};
     std::array<uint32_t, kPaletteSize> colours_{};
     bool converted_ = true;
+    uint64_t presented_ = 0;
     QImage image_;
     bool fullScreen_ = false;
 };

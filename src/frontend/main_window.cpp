@@ -169,7 +169,8 @@ void MainWindow::buildMenusAndToolbar() {
     file->insertMenu(menus.at("&File|Disk|")->menuAction(), recent);
     media_ = new Media(*this, recent);
 
-    action(Command::FastTapeAndTyping)->setChecked(QSettings().value(kFastSetting, true).toBool());
+    fastTapeAndTyping_ = QSettings().value(kFastSetting, true).toBool();
+    action(Command::FastTapeAndTyping)->setChecked(fastTapeAndTyping_);
 
     toolbar_ = addToolBar("Toolbar");
     toolbar_->setMovable(false);
@@ -294,9 +295,11 @@ void MainWindow::updateActivation() {
 void MainWindow::updateRate() {
     const Machine& m = emu_.m();
     const bool busy = tape_running(m.tape) || m.input.typingActive || media_->starting();
-    const bool fast = action(Command::FastTapeAndTyping)->isChecked() && busy && keys_.none();
+    const bool fast = fastTapeAndTyping_ && busy && keys_.none();
     driver_->setMaximumRate(!m.settings.frameRateNormal || fast);
-    status_->setState("3-fast", fast && m.settings.frameRateNormal ? "Fast" : "");
+    const bool showFast = fast && m.settings.frameRateNormal;
+    if (showFast != showingFast_) status_->setState("3-fast", showFast ? "Fast" : "");
+    showingFast_ = showFast;
 }
 
 // The streams are fed, and heard, only while frames run at the Normal rate.
@@ -433,7 +436,8 @@ void MainWindow::runCommand(Command id) {
     case Command::FullScreen: enterFullScreen(); break;
     case Command::RateSwitch: runCommand(m.settings.frameRateNormal ? Command::RateMaximum : Command::RateNormal); break;
     case Command::FastTapeAndTyping:
-        QSettings().setValue(kFastSetting, action(id)->isChecked());
+        fastTapeAndTyping_ = action(id)->isChecked();
+        QSettings().setValue(kFastSetting, fastTapeAndTyping_);
         updateRate();
         break;
     case Command::SpeakerEnabled:

@@ -142,6 +142,8 @@ private:
     QRect savedGeometry_;
     bool presentedOnce_ = false;
     bool soundFed_ = false;
+    bool fastTapeAndTyping_ = true;
+    bool showingFast_ = false;
     uint64_t framesRun_ = 0;
     FrameDriver* driver_ = nullptr;
 };

@@ -117,13 +117,23 @@ void sound_frame(Machine& m, AudioOutput& out) {
         const bool noise = c == 3 && chip.noiseMode != 3;
         float phase = s.phase;
         uint32_t w = s.writeIndex;
-        for (int i = 0; i < kSamplesPerFrame; ++i) {
-            const float sample =
-                noise ? (float(next_noise(sound.noiseSeed)) / 32768.0f * 2.0f - 1.0f) * amplitude
-                      : std::sin(phase) * amplitude;
-            s.ring[w] = int16_t(sample); // truncated toward zero
-            w = (w + 1) & kRingMask;
-            phase += increment;
+        if (amplitude == 0.0f) {
+            // A silent channel: the same phase and noise steps, without the sines.
+            for (int i = 0; i < kSamplesPerFrame; ++i) {
+                if (noise) next_noise(sound.noiseSeed);
+                s.ring[w] = 0;
+                w = (w + 1) & kRingMask;
+                phase += increment;
+            }
+        } else {
+            for (int i = 0; i < kSamplesPerFrame; ++i) {
+                const float sample =
+                    noise ? (float(next_noise(sound.noiseSeed)) / 32768.0f * 2.0f - 1.0f) * amplitude
+                          : std::sin(phase) * amplitude;
+                s.ring[w] = int16_t(sample); // truncated toward zero
+                w = (w + 1) & kRingMask;
+                phase += increment;
+            }
         }
         s.phase = std::fmod(phase, float(kTwoPi));
         s.writeIndex = w;
