@@ -86,6 +86,19 @@ private slots:
         QCOMPARE(w_->display()->image().height(), 240);
         w_->display()->present(machine);
         QCOMPARE(w_->display()->image().pixel(7, 5), qRgb(0, 255, 0));
+
+        // The same picture again is not taken (nor drawn); a change in the
+        // shown rows is, and one in the row below them is not.
+        const uint64_t taken = w_->display()->picturesTaken();
+        w_->display()->present(machine);
+        QCOMPARE(w_->display()->picturesTaken(), taken);
+        machine.frameBuffer[240 * kFrameWidth] = kRed;
+        w_->display()->present(machine);
+        QCOMPARE(w_->display()->picturesTaken(), taken);
+        machine.frameBuffer[239 * kFrameWidth + 319] = kRed;
+        w_->display()->present(machine);
+        QCOMPARE(w_->display()->picturesTaken(), taken + 1);
+        QCOMPARE(w_->display()->image().pixel(319, 239), qRgb(255, 0, 0));
     }
 
     // Expected values are the menu's own texts and the record's values.
