@@ -9,8 +9,9 @@
 
 namespace {
 
-// Room for several programs on one side; a program is at most 64 KB.
-constexpr size_t kCasFileMax = 4 << 20;
+// Several programs, and an hour of signal at 312 samples a byte.
+constexpr size_t kCasFileMax = 256 << 10;
+constexpr size_t kCasPiece = 4096; // bytes turned into samples at a time
 
 bool ends_with(const std::string& s, const char* suffix) {
     const size_t n = std::char_traits<char>::length(suffix);
@@ -43,11 +44,13 @@ WavRead tape_read_signal(const std::string& path, TapeSignal& out) {
             return {probe ? WavStatus::badFormat : WavStatus::cannotOpen, r.message};
         }
         if (bytes.empty()) return {WavStatus::badFormat, "This .cas file is empty."};
-        const std::vector<uint8_t> samples = tape_samples(bytes);
         out.rate = 22050;
-        out.levels.reserve(samples.size());
+        out.levels.reserve(bytes.size() * 8 * 39 + 39);
         LevelSlicer slicer(out.rate, out.levels);
-        for (const uint8_t s : samples) slicer.push(float(int(s) - 128) / 128.0f);
+        for (size_t from = 0; from < bytes.size(); from += kCasPiece) {
+            const std::span<const uint8_t> piece(bytes.data() + from, std::min(kCasPiece, bytes.size() - from));
+            for (const uint8_t s : tape_samples(piece, from == 0)) slicer.push(float(int(s) - 128) / 128.0f);
+        }
         slicer.finish();
         return {};
     }

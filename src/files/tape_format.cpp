@@ -330,9 +330,10 @@ std::vector<uint8_t> tape_bytes(const TapeProgram& p) {
     return b;
 }
 
-std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes) {
-    std::vector<uint8_t> s(kGapSamples, kGapLevel);
-    s.reserve(kGapSamples + bytes.size() * 8 * 39);
+std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes, bool withGap) {
+    std::vector<uint8_t> s;
+    s.reserve((withGap ? kGapSamples : 0) + bytes.size() * 8 * 39);
+    if (withGap) s.assign(kGapSamples, kGapLevel);
     for (const uint8_t byte : bytes) {
         for (int bit = 7; bit >= 0; --bit) {
             put(s, kShortHigh);

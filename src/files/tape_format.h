@@ -53,8 +53,9 @@ std::span<const uint8_t> tape_waveform(bool isLong, bool high);
 // and its name the 17 characters).
 std::vector<uint8_t> tape_bytes(const TapeProgram& p);
 
-// The 22050 Hz 8-bit samples that carry these bytes.
-std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes);
+// The 22050 Hz 8-bit samples that carry these bytes, after the gap unless
+// they continue earlier ones.
+std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes, bool withGap = true);
 
 // A program from a `.cas` byte stream, or why not and where.
 FileOutcome tape_parse_cas(std::span<const uint8_t> bytes, TapeProgram& out);

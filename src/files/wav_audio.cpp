@@ -12,7 +12,10 @@ constexpr uint16_t kTagPcm = 1;
 constexpr uint16_t kTagFloat = 3;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint32_t kMaxChannels = 64;
-constexpr uint64_t kMaxSeconds = 3600; // no cassette side is longer; a larger file is not a tape
+// No cassette side is longer than an hour; and the levels, a byte a sample,
+// stay within 256 MB (23 minutes at 192 kHz, 1.7 hours at 44.1 kHz).
+constexpr uint64_t kMaxSeconds = 3600;
+constexpr uint64_t kMaxSamples = uint64_t(1) << 28;
 constexpr double kWindowSeconds = 0.002;
 constexpr float kHysteresis = 0.15f;     // of the window's half-range
 constexpr float kHysteresisFloor = 0.01f; // of full scale (-1 to 1)
@@ -157,8 +160,10 @@ WavRead wav_read_signal(std::FILE* f, TapeSignal& out) {
     const size_t sampleBytes = bits / 8;
     const size_t frameBytes = sampleBytes * channels;
     const uint64_t frames = dataBytes / frameBytes;
-    if (frames > uint64_t(rate) * kMaxSeconds)
-        return fail(WavStatus::badFormat, "This WAV file is longer than an hour, which no tape is.");
+    if (frames > std::min(uint64_t(rate) * kMaxSeconds, kMaxSamples))
+        return fail(WavStatus::badFormat, "This WAV file is too long for a tape: at most an hour, and at most " +
+                                              std::to_string(kMaxSamples / uint64_t(rate)) + " s at " +
+                                              std::to_string(rate) + " samples a second.");
     if (std::fseek(f, l.dataOffset, SEEK_SET) != 0) return fail(WavStatus::badFormat, "This WAV file cannot be read.");
 
     out.rate = rate;
