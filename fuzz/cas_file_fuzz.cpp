@@ -29,11 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::require(leader + stream <= size);
     fuzz::require(std::equal(written.begin() + kTapeLeaderLength, written.end(), data + leader));
 
+    // Through the signal, with the four leader bytes the decoder needs rather
+    // than 255, to keep each run short.
     if (p.data.size() > 64) return 0;
+    const std::vector<uint8_t> shortLeader(written.begin() + kTapeLeaderLength - 4, written.end());
     TapeSignal s;
     s.rate = 22050;
     LevelSlicer slicer(s.rate, s.levels);
-    for (const uint8_t v : tape_samples(written)) slicer.push(float(int(v) - 128) / 128.0f);
+    for (const uint8_t v : tape_samples(shortLeader)) slicer.push(float(int(v) - 128) / 128.0f);
     slicer.finish();
     TapeProgram back;
     fuzz::require(tape_decode_signal(s, back).done);

@@ -65,7 +65,6 @@ public:
         return {kind, start, high + low};
     }
 
-    size_t position() const { return pos_; }
     double short_length() const { return shortLength_; }
 
 private:
