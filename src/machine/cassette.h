@@ -2,22 +2,26 @@
 // routines.
 //
 // Play reads the whole tape at once into levels, one byte per sample at the
-// file's own rate (any PCM WAV: see files/wav_audio.h; a .cas file becomes
-// the signal the ROM would record for its bytes). The levels are clean
-// 0x00/0xFF from a threshold that follows the signal, so quiet and off-centre
-// recordings read as well as our own; an inverted recording is turned the
-// right way up when its leader decodes only upside down (files/tape_format.h),
-// since the ROM's loader times its cycles from one particular edge. Playback
+// file's own rate (any PCM WAV, see files/wav_audio.h; a .cas file becomes the
+// signal the ROM would record for its bytes). The levels are clean 0x00/0xFF:
+// the fixed threshold of old (181) read a quiet or off-centre tape as all
+// high or all low, so the centre is taken from the signal's extremes within
+// 2 ms either side, with a 15 % hysteresis (a running mean was dragged off by
+// the long cycles, which are not symmetric). Our recorder's own waveforms come
+// out as their exact 6/7 and 13/13-sample halves. A recording whose leader
+// decodes only upside down (files/tape_format.h) is turned over, so the
+// machine sees every cycle as the ROM writes it, high half first. Playback
 // feeds one level into tapeLevel every clock / rate T-states of emulated
 // time, kept exact by an integer accumulator, so no rate needs resampling and
 // none drifts (at a fixed 145 T-states a 22050 Hz tape ran 12 % fast, outside
 // the 148-186 T-states per sample the BASIC ROM's loader accepts). The
 // position is plain data in TapeState; the levels live beside the Machine.
-// Recording appends a short synthesised waveform for
-// every change of the latch's cassette bits, chosen by the interval since the
-// previous change: below 1400 T-states short, up to 3399 long, from 3400 a
-// gap. The ROM's save routine changes the level every 1010-1066 (short) and
-// 2011-2243 (long) T-states; the thresholds sit between those.
+//
+// Recording appends a short synthesised waveform for every change of the
+// latch's cassette bits, chosen by the interval since the previous change:
+// below 1400 T-states short, up to 3399 long, from 3400 a gap. The ROM's save
+// routine changes the level every 1010-1066 (short) and 2011-2243 (long)
+// T-states; the thresholds sit between those.
 #pragma once
 
 #include <cstdint>
