@@ -144,3 +144,73 @@ traffic = bytes([
 ])
 write("disk", "traffic.bin", struct.pack("<H", len(image)) + image + traffic)
 write("disk", "no_image.bin", struct.pack("<H", 0) + traffic)
+
+# ---- tape recordings and .cas streams ----------------------------------------
+SHORT_LOW = bytes([0x70, 0x54, 0x49, 0x43, 0x43, 0x41, 0x6D])
+SHORT_HIGH = bytes([0x9D, 0xB1, 0xBC, 0xBD, 0xC1, 0xAC])
+LONG_LOW = bytes([0x59, 0x48, 0x3E, 0x3C, 0x3B, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x41, 0x42, 0x76])
+LONG_HIGH = bytes([0x8B, 0xAA, 0xB7, 0xBC, 0xBE, 0xBE, 0xBD, 0xBC, 0xBB, 0xBB, 0xB8, 0xBA, 0x8D])
+
+
+def cas(kind, name, start, data, leader=255, checksum_delta=0):
+    end = start + len(data)
+    addresses = struct.pack("<HH", start, end)
+    checksum = (sum(addresses) + sum(data) + checksum_delta) & 0xFFFF
+    return (bytes([0x80] * leader) + bytes([0xFE] * 5) + bytes([kind]) + name + b"\0" + addresses + bytes(data)
+            + struct.pack("<H", checksum))
+
+
+def tape_samples(stream):
+    out = bytearray([0x80] * 39)
+    for byte in stream:
+        for bit in range(7, -1, -1):
+            out += SHORT_HIGH + SHORT_LOW
+            out += SHORT_HIGH + SHORT_LOW + SHORT_HIGH + SHORT_LOW if byte >> bit & 1 else LONG_HIGH + LONG_LOW
+    return bytes(out)
+
+
+def resampled(samples, rate):
+    """Nearest-sample resampling of 8-bit samples to values from -1 to 1."""
+    n = len(samples) * rate // 22050
+    return [(samples[i * 22050 // rate] - 128) / 128 for i in range(n)]
+
+
+def pcm(values, bits, channels=1, invert=False):
+    out = bytearray()
+    for v in values:
+        v = -v if invert else v
+        for _ in range(channels):
+            if bits == 8:
+                out.append(max(0, min(255, round(v * 128 + 128))))
+            elif bits == 16:
+                out += struct.pack("<h", max(-32768, min(32767, round(v * 32767))))
+            elif bits == 24:
+                out += struct.pack("<i", max(-(1 << 23), min((1 << 23) - 1, round(v * 8388607))))[:3]
+            elif bits == 32:
+                out += struct.pack("<f", v)
+    return bytes(out)
+
+
+def extensible_fmt(rate, channels, bits, tag):
+    guid_tail = bytes([0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71])
+    return fmt_body(rate, channels, bits, 0xFFFE) + struct.pack("<HHIH", 22, bits, 3, tag) + guid_tail
+
+
+tiny = cas(0xF1, b"T", 0x8000, [0x3E, 0x01, 0xC9], leader=4)
+tiny_samples = tape_samples(tiny)
+write("wav_signal", "u8_22050.wav", riff(chunk(b"fmt ", fmt_body()), chunk(b"data", tiny_samples)))
+write("wav_signal", "s16_8000_inverted.wav",
+      riff(chunk(b"fmt ", fmt_body(8000, 1, 16)), chunk(b"data", pcm(resampled(tiny_samples, 8000), 16, invert=True))))
+write("wav_signal", "f32_8000.wav",
+      riff(chunk(b"fmt ", fmt_body(8000, 1, 32, 3)), chunk(b"data", pcm(resampled(tiny_samples, 8000), 32))))
+write("wav_signal", "u8_8000_stereo.wav",
+      riff(chunk(b"fmt ", fmt_body(8000, 2, 8)), chunk(b"data", pcm(resampled(tiny_samples, 8000), 8, 2))))
+write("wav_signal", "s24_extensible_8000.wav",
+      riff(chunk(b"fmt ", extensible_fmt(8000, 1, 24, 1)), chunk(b"data", pcm(resampled(tiny_samples, 8000), 24))))
+write("wav_signal", "compressed.wav", riff(chunk(b"fmt ", fmt_body(22050, 1, 4, 0x11)), chunk(b"data", bytes(64))))
+
+write("cas_file", "machine_code.cas", cas(0xF1, b"GAME", 0x8000, busy))
+write("cas_file", "basic.cas", cas(0xF0, b"HELLO", 0x7AE9,
+                                   [0xF4, 0x7A, 0x0A, 0x00, 0xB2, 0x20, 0x22, 0x48, 0x49, 0x22, 0x00, 0x00, 0x00]))
+write("cas_file", "no_leader_long_name.cas", cas(0xF1, b"SEVENTEEN CHARS!!", 0x9000, range(20), leader=0))
+write("cas_file", "bad_checksum.cas", cas(0xF1, b"X", 0x9000, range(8), leader=8, checksum_delta=1))

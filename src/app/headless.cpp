@@ -12,6 +12,7 @@
 #include "files/config.h"
 #include "files/file_io.h"
 #include "files/media_files.h"
+#include "files/tape_files.h"
 #include "files/vz_file.h"
 #include "input/keyboard.h"
 #include "machine/cassette.h"
@@ -172,11 +173,12 @@ int Script::run(const std::vector<std::string>& args) {
                 return kExitFailed;
             }
         } else if (opt == "--tape-play") {
-            const std::string* path = value("a .wav file");
+            const std::string* path = value("a .wav or .cas file");
             if (!path) return kExitUsage;
             emu_.io.tape.path = tape_path_for(*path);
-            if (const char* refused = tape_play_message(tape_play(m(), emu_.io))) {
-                err_ << refused << "\n";
+            const int played = tape_play(m(), emu_.io);
+            if (played != kTapePlaying) {
+                err_ << tape_play_message(played, emu_.io) << "\n";
                 return kExitFailed;
             }
         } else if (opt == "--tape-record") {
@@ -187,6 +189,23 @@ int Script::run(const std::vector<std::string>& args) {
                 err_ << "Cannot create the tape file " << emu_.io.tape.path << "\n";
                 return kExitFailed;
             }
+        } else if (opt == "--convert") {
+            const std::string* from = value("an input and an output file");
+            const std::string* to = from ? value("an output file") : nullptr;
+            if (!to) return kExitUsage;
+            for (const std::string* path : {from, to}) {
+                if (tape_file_kind(*path) == TapeFileKind::other) {
+                    err_ << "--convert: cannot tell the format of " << *path << " from its extension (.vz, .cas or .wav)\n";
+                    return kExitUsage;
+                }
+            }
+            TapeProgram p;
+            if (!check(tape_convert(*from, *to, &p), "--convert")) return kExitFailed;
+            char range[48];
+            std::snprintf(range, sizeof range, "0x%04X, %zu bytes", p.start, p.data.size());
+            out_ << "Converted " << *from << " to " << *to << ": "
+                 << (p.type == kVzTypeMachineCode ? "machine code" : "BASIC") << " \"" << p.name << "\" at " << range
+                 << "\n";
         } else if (opt == "--tape-stop") {
             tape_stop(m(), emu_.io);
         } else if (opt == "--printer") {
@@ -249,9 +268,13 @@ const char* headless_usage() {
            "  --type TEXT          type TEXT as Paste does (\\r is RETURN), running the frames it needs\n"
            "  --load FILE.vz       load a VZ program (machine code starts at once)\n"
            "  --disk1 FILE, --disk2 FILE   mount a disk image\n"
-           "  --tape-play FILE     play a 22050 Hz 8-bit mono WAV into the cassette input\n"
+           "  --tape-play FILE     play a tape into the cassette input: a WAV (8, 16, 24 or 32-bit\n"
+           "                       PCM or float, any channels, 8000-192000 Hz) or a .cas file\n"
            "  --tape-record FILE   record the cassette output into a WAV file\n"
            "  --tape-stop          stop playing or recording\n"
+           "  --convert IN OUT     convert a program between .vz, .cas and .wav (each by its\n"
+           "                       extension): a recording is decoded and its checksum checked;\n"
+           "                       a .wav is written as the ROM records, 22050 Hz 8-bit mono\n"
            "  --printer FILE       send printer output to FILE\n"
            "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
            "  --dump-memory FILE   write the 64 KB memory image\n"

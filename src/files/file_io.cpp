@@ -1,5 +1,8 @@
 #include "files/file_io.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -49,4 +52,34 @@ FileOutcome write_file(const std::string& path, const uint8_t* bytes, size_t siz
 
 FileOutcome write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     return write_file(path, bytes.data(), bytes.size());
+}
+
+FileOutcome write_file_atomic(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return FileOutcome::refused(reason("Cannot create", path));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    // mkstemp makes the file private; give it the permissions a new file gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool written = done == bytes.size() && ::fchmod(fd, 0666 & ~mask) == 0 && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    if (::close(fd) != 0 || !written) {
+        errno = written ? errno : writeErrno;
+        const FileOutcome failed = FileOutcome::refused(reason("Cannot write", path));
+        ::unlink(temp.c_str());
+        return failed;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        const FileOutcome failed = FileOutcome::refused(reason("Cannot write", path));
+        ::unlink(temp.c_str());
+        return failed;
+    }
+    return FileOutcome::ok();
 }

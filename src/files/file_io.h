@@ -17,3 +17,8 @@ FileOutcome read_file_prefix(const std::string& path, size_t limit, std::vector<
 // Creates or truncates the file and writes the bytes; a failure is reported.
 FileOutcome write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 FileOutcome write_file(const std::string& path, const uint8_t* bytes, size_t size);
+
+// Writes the bytes to a temporary file beside `path` and renames it over
+// `path` only when every byte is on disk: a failure leaves `path` as it was
+// and no temporary file behind.
+FileOutcome write_file_atomic(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -123,7 +123,7 @@ std::array<MatrixKey, 2> typing_keys(char ch) {
 
 std::span<const KeyBinding> keyboard_bindings() { return kBindings; }
 
-bool poll_input(Machine& m, const HostKeys& keys) {
+bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick) {
     InputState& in = m.input;
     in.pendingRows.fill(0xFF);
 
@@ -141,9 +141,10 @@ bool poll_input(Machine& m, const HostKeys& keys) {
         if (b.withCtrl) press(in.pendingRows, kMatrixCtrl);
     }
 
-    m.state.joystickByte = 0xFF;
-    for (const JoystickBinding& j : kJoystick)
-        if (keys[j.host]) m.state.joystickByte = uint8_t(m.state.joystickByte & ~(1 << j.bit));
+    m.state.joystickByte = uint8_t(~(joystick.controllerHeld & 0x1F));
+    if (joystick.keypad)
+        for (const JoystickBinding& j : kJoystick)
+            if (keys[j.host]) m.state.joystickByte = uint8_t(m.state.joystickByte & ~(1 << j.bit));
 
     if (in.typingActive) type_next(m);
     return toggleFullScreen;

@@ -84,10 +84,26 @@ struct InputState {
     std::array<char, kTypingBufferSize> typingText{};
 };
 
-// Rebuilds the pending rows and joystickByte from the held host keys and types
-// the next character. Returns true when F11 went down since the last poll (the
-// host toggles full screen).
-bool poll_input(Machine& m, const HostKeys& keys);
+// Joystick bits, as joystickByte holds them active low.
+enum JoystickBit : uint8_t {
+    kJoystickUp = 1 << 0,
+    kJoystickDown = 1 << 1,
+    kJoystickLeft = 1 << 2,
+    kJoystickRight = 1 << 3,
+    kJoystickFire = 1 << 4,
+};
+
+// Where the joystick comes from: the numeric keypad, and the directions and
+// fire a game controller holds (JoystickBit values set while held).
+struct JoystickSources {
+    bool keypad = true;
+    uint8_t controllerHeld = 0;
+};
+
+// Rebuilds the pending rows and joystickByte from the held host keys and the
+// controller, and types the next character. Returns true when F11 went down
+// since the last poll (the host toggles full screen).
+bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick = {});
 
 // Starts typing a copy of the text (CR gives RETURN; every other byte without a
 // key, LF included, takes its turn and presses nothing). Typing from a text

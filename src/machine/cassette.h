@@ -1,15 +1,27 @@
-// Cassette: WAV files as tapes for the machine's own load and save routines.
+// Cassette: WAV and .cas files as tapes for the machine's own load and save
+// routines.
 //
-// Playing feeds the samples of a 22050 Hz, 8-bit, mono WAV into tapeLevel, one
-// every clock / 22050 T-states of emulated time, kept exact by a fractional
-// accumulator (at a fixed 145 T-states the tape ran 12 % fast, outside the
-// 148-186 T-states per sample the BASIC ROM's loader accepts). Samples are
-// taken from the file's "data" chunk, so files with longer format chunks or
-// extra chunks play too. Recording appends a short synthesised waveform for
-// every change of the latch's cassette bits, chosen by the interval since the
-// previous change: below 1400 T-states short, up to 3399 long, from 3400 a
-// gap. The ROM's save routine changes the level every 1010-1066 (short) and
-// 2011-2243 (long) T-states; the thresholds sit between those.
+// Play reads the whole tape at once into levels, one byte per sample at the
+// file's own rate (any PCM WAV, see files/wav_audio.h; a .cas file becomes the
+// signal the ROM would record for its bytes). The levels are clean 0x00/0xFF:
+// the fixed threshold of old (181) read a quiet or off-centre tape as all
+// high or all low, so the centre is taken from the signal's extremes within
+// 2 ms either side, with a 15 % hysteresis (a running mean was dragged off by
+// the long cycles, which are not symmetric). Our recorder's own waveforms come
+// out as their exact 6/7 and 13/13-sample halves. A recording whose leader
+// decodes only upside down (files/tape_format.h) is turned over, so the
+// machine sees every cycle as the ROM writes it, high half first. Playback
+// feeds one level into tapeLevel every clock / rate T-states of emulated
+// time, kept exact by an integer accumulator, so no rate needs resampling and
+// none drifts (at a fixed 145 T-states a 22050 Hz tape ran 12 % fast, outside
+// the 148-186 T-states per sample the BASIC ROM's loader accepts). The
+// position is plain data in TapeState; the levels live beside the Machine.
+//
+// Recording appends a short synthesised waveform for every change of the
+// latch's cassette bits, chosen by the interval since the previous change:
+// below 1400 T-states short, up to 3399 long, from 3400 a gap. The ROM's save
+// routine changes the level every 1010-1066 (short) and 2011-2243 (long)
+// T-states; the thresholds sit between those.
 #pragma once
 
 #include <cstdint>
@@ -25,19 +37,27 @@ enum TapePlayResult : int {
     kTapePlaying = 0,
     kTapeNoPath = -1,     // no tape file was chosen
     kTapeCannotOpen = -2,
-    kTapeBadFormat = -3,  // not 22050 Hz, 8-bit, mono
+    kTapeBadFormat = -3,  // sample values of a size, rate or channel count we do not take; an empty .cas
+    kTapeNotPcm = -4,     // compressed audio
+    kTapeNotWav = -5,     // neither RIFF/WAVE nor a .cas file
 };
 
 struct TapeState {
     bool playing = false;
     bool recording = false;
-    int64_t accumulator = 0; // emulated time not yet played, in 1/22050 T-states
+    int64_t accumulator = 0; // emulated time not yet played, in 1/rate T-states
     int32_t lastChange = 0;  // cycles_left at the previous recorded level change
+    uint32_t rate = 0;       // samples a second of the tape that plays
+    uint64_t position = 0;   // the next sample to play
 };
 
 int tape_play(Machine& m, MachineIo& io);
-// What to tell the user about a refused playback; null for kTapePlaying.
+// What to tell the user about a refused playback, in general terms; null for
+// kTapePlaying.
 const char* tape_play_message(int result);
+// The same, saying what the file is where the refusal knows it (its format
+// tag, rate, sample size).
+std::string tape_play_message(int result, const MachineIo& io);
 // Returns false, recording nothing, when the file cannot be created.
 bool tape_record(Machine& m, MachineIo& io);
 // Ends a recording (its header then holds the sizes) or a playback.

@@ -60,8 +60,11 @@ inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
     }
     if (loop.sampleAccumulator > loop.cyclesPerSample) [[unlikely]]
         push_samples(m);
-    if (m.tape.playing) [[unlikely]]
-        tape_advance(m, b.io, delta);
+    if (m.tape.playing) [[unlikely]] {
+        // Out of line only when a sample is due, about every 160 T-states.
+        m.tape.accumulator += int64_t(delta) * m.tape.rate;
+        if (m.tape.accumulator >= int64_t(r.cycle_period) * 50) tape_advance(m, b.io, 0);
+    }
     loop.lastCycleCount = r.cycles_left;
     r.stop_requested = breakpoint_at(m.breakpoints, r.pc);
     if (r.stop_requested) [[unlikely]]

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 // What the core asks of the host. The defaults do nothing, for tests and the
 // headless runner.
@@ -25,10 +26,11 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 struct TapeFiles {
-    std::string path;        // the file chosen last; empty until one is
-    FilePtr file;            // the WAV of the running playback or recording
+    std::string path;            // the file chosen last; empty until one is
+    FilePtr file;                // the WAV of the running recording
     uint32_t recordedCount = 0;
-    long dataStart = 0, dataEnd = 0; // where the samples of the played file lie
+    std::vector<uint8_t> levels; // the playing tape, 0x00 or 0xFF per sample
+    std::string refusal;         // why the last Play was refused, in detail
 };
 
 struct DiskFiles {

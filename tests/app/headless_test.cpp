@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -114,4 +115,41 @@ TEST(Headless, RefusesBadOptionsAndFiles) {
     dir.write("short.vz", std::vector<uint8_t>(10, 0));
     EXPECT_EQ(run_in(dir, "--load short.vz").exitCode, 1);
     EXPECT_EQ(run_in(dir, "--rom absent.rom").exitCode, 1);
+}
+
+TEST(Headless, ConvertsTapesAndPlaysThem) {
+    TempDir dir;
+    std::vector<uint8_t> vz(24, 0);
+    std::memcpy(vz.data(), "VZF0GAME", 8);
+    vz[21] = 0xF1;
+    vz[23] = 0x90;
+    for (int i = 0; i < 500; ++i) vz.push_back(uint8_t(i * 5));
+    dir.write("game.vz", vz);
+
+    const Outcome r = run_in(dir, "--convert game.vz game.wav --convert game.wav game.cas --convert game.cas back.vz");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Converted game.cas to back.vz: machine code \"GAME\" at 0x9000, 500 bytes"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(TempDir::read(dir.file("back.vz")), vz);
+    EXPECT_EQ(run_in(dir, "--tape-play game.cas --frames 5 --tape-play game.wav --frames 5").exitCode, 0);
+
+    // A recording cut short: reported, and no output file.
+    std::vector<uint8_t> wav = TempDir::read(dir.file("game.wav"));
+    wav.resize(wav.size() / 2);
+    dir.write("cut.wav", wav);
+    const Outcome cut = run_in(dir, "--convert cut.wav cut.vz");
+    EXPECT_EQ(cut.exitCode, 1);
+    EXPECT_NE(cut.err.find("--convert: Decoding failed at byte "), std::string::npos) << cut.err;
+    EXPECT_NE(cut.err.find("the sound ends"), std::string::npos) << cut.err;
+    EXPECT_FALSE(std::ifstream(dir.file("cut.vz")).good());
+
+    EXPECT_EQ(run_in(dir, "--convert game.vz game.mp3").exitCode, 2);
+    EXPECT_EQ(run_in(dir, "--convert game.vz").exitCode, 2);
+    // Compressed audio is named for what it is.
+    wav[20] = 0x55;
+    dir.write("song.wav", wav);
+    const Outcome mp3 = run_in(dir, "--tape-play song.wav");
+    EXPECT_EQ(mp3.exitCode, 1);
+    EXPECT_NE(mp3.err.find("compressed audio (format 0x0055"), std::string::npos) << mp3.err;
 }

@@ -211,10 +211,12 @@ private slots:
         nextFile_ = QString::fromStdString(dir_->file("absent.wav"));
         w_->runCommand(Command::Play);
         QCOMPARE(errors_.value(1), QString("Could not open file. Please map to a valid image"));
-        write_wav(dir_->file("fast.wav"), 44100, 100);
-        nextFile_ = QString::fromStdString(dir_->file("fast.wav"));
+        // Any rate from 8000 to 192000 plays; below that is refused.
+        write_wav(dir_->file("slow.wav"), 4000, 100);
+        nextFile_ = QString::fromStdString(dir_->file("slow.wav"));
         w_->runCommand(Command::Play);
-        QCOMPARE(errors_.value(2), QString("WAV file must be 22050hz 8 bit mono PCM. Please map to another image"));
+        QCOMPARE(errors_.value(2), QString("This tape cannot be played: a WAV tape needs 8 to 32-bit PCM or "
+                                           "floating-point samples at 8000 to 192000 Hz. Please map to another image"));
         QVERIFY(!w_->action(Command::Stop)->isEnabled());
         QVERIFY(w_->action(Command::Play)->isEnabled());
 

@@ -19,12 +19,12 @@
 namespace {
 
 std::vector<uint8_t> vz_file(uint8_t type, uint16_t start, std::vector<uint8_t> program) {
-    std::vector<uint8_t> file(24, 0);
+    std::vector<uint8_t> file(24 + program.size(), 0);
     std::memcpy(file.data(), "VZF0TEST", 8);
     file[21] = type;
     file[22] = uint8_t(start);
     file[23] = uint8_t(start >> 8);
-    file.insert(file.end(), program.begin(), program.end());
+    std::copy(program.begin(), program.end(), file.begin() + 24);
     return file;
 }
 
