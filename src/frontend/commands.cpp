@@ -55,6 +55,8 @@ constexpr CommandInfo kCommands[] = {
     {C::CartridgeDisabled, "Options|Cartridge|Disabled", G::Cartridge, F::CartridgeEnabled, 0},
     {C::JoystickEnabled, "Options|Joystick|Enabled", G::Joystick, F::JoystickEnabled, 1},
     {C::JoystickDisabled, "Options|Joystick|Disabled", G::Joystick, F::JoystickEnabled, 0, false, -1, true},
+    {C::JoystickKeypad, "Options|Joystick|Keypad", G::None, F::None, 0, true, -1, false, {}, true},
+    {C::JoystickGamepad, "Options|Joystick|Gamepad", G::None, F::None, 0, false, -1, false, {}, true},
     {C::SpeakerEnabled, "Options|Speaker|Enabled", G::Speaker, F::None, 0, false, -1, true},
     {C::SpeakerDisabled, "Options|Speaker|Disabled", G::Speaker},
     {C::CassetteAudioEnabled, "Options|Cassette Audio|Enabled", G::CassetteAudio, F::CassetteAudio, 1},

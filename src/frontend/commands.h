@@ -32,6 +32,7 @@ enum class Command : int {
     SaveConfig = 32829, Debugger = 32808, LoadBitmap = 32883, About = 104,
     // Ours, beyond the original menu.
     Pause = 40001, SaveScreenshot = 40002, RateSwitch = 40003, FastTapeAndTyping = 40004,
+    JoystickKeypad = 40005, JoystickGamepad = 40006,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.

@@ -31,6 +31,7 @@
 #include "frontend/debugger_dialog.h"
 #include "frontend/display_widget.h"
 #include "frontend/frame_driver.h"
+#include "frontend/gamepad.h"
 #include "frontend/key_mapper.h"
 #include "frontend/media.h"
 #include "frontend/status_bar.h"
@@ -43,6 +44,11 @@ namespace {
 constexpr const char* kWindowTitle = "  KOLT - VZ200/300 Emulator";
 constexpr const char* kMessageCaption = "KOLT";
 constexpr const char* kFastSetting = "fastTapeAndTyping";
+constexpr const char* kKeypadSetting = "joystick/keypad";
+constexpr const char* kGamepadSetting = "joystick/gamepad";
+// A controller is read this often at most: at the Maximum rate frames come
+// thousands a second, and SDL reads the devices each time it is asked.
+constexpr auto kGamepadPollPeriod = std::chrono::milliseconds(5);
 
 const char* const kToolbarIcons[10] = {"load_vz", "save_vz", "paste", "printer", "drive1",
                                        "drive2", "play",    "record", "stop",  "debugger"};
@@ -171,6 +177,8 @@ void MainWindow::buildMenusAndToolbar() {
 
     fastTapeAndTyping_ = QSettings().value(kFastSetting, true).toBool();
     action(Command::FastTapeAndTyping)->setChecked(fastTapeAndTyping_);
+    action(Command::JoystickKeypad)->setChecked(QSettings().value(kKeypadSetting, true).toBool());
+    action(Command::JoystickGamepad)->setChecked(QSettings().value(kGamepadSetting, true).toBool());
 
     toolbar_ = addToolBar("Toolbar");
     toolbar_->setMovable(false);
@@ -213,6 +221,7 @@ void MainWindow::startUp(const QString& startupDir, bool runFrames, const Comman
         if (const auto id = option_command_for(m.settings, field)) runCommand(*id);
     if (line) applyCommandLine(*line);
     updateCassetteMenu(false);
+    updateJoystickSources();
     machine_reset(m);
     media_->machineReset();
     sound_clear(m.sound);
@@ -327,7 +336,7 @@ bool MainWindow::frameStep() {
         return false;
     }
     ++framesRun_;
-    if (poll_input(m, keys_)) toggleFullScreen();
+    if (poll_input(m, keys_, {keypadJoystick_, gamepadHeld()})) toggleFullScreen();
     display_->present(m);
     if (!presentedOnce_) {
         presentedOnce_ = true;
@@ -341,7 +350,31 @@ bool MainWindow::frameStep() {
     return true;
 }
 
-// ---- keyboard ---------------------------------------------------------------
+// ---- keyboard and joystick ------------------------------------------------------
+
+void MainWindow::updateJoystickSources() {
+    keypadJoystick_ = action(Command::JoystickKeypad)->isChecked();
+    const bool gamepad = action(Command::JoystickGamepad)->isChecked();
+    QSettings().setValue(kKeypadSetting, keypadJoystick_);
+    QSettings().setValue(kGamepadSetting, gamepad);
+    if (gamepad && !gamepad_) {
+        gamepad_ = std::make_unique<Gamepad>();
+        if (!gamepad_->available())
+            status_->flash("No gamepads: " + QString::fromStdString(gamepad_->error()));
+    }
+    if (!gamepad) gamepad_.reset();
+    gamepadBits_ = 0;
+}
+
+uint8_t MainWindow::gamepadHeld() {
+    if (!gamepad_ || !gamepad_->available()) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - gamepadPolled_ >= kGamepadPollPeriod) {
+        gamepadBits_ = gamepad_->poll();
+        gamepadPolled_ = now;
+    }
+    return gamepadBits_;
+}
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
@@ -435,6 +468,8 @@ void MainWindow::runCommand(Command id) {
     case Command::SizeX3: setPictureScale(3); break;
     case Command::FullScreen: enterFullScreen(); break;
     case Command::RateSwitch: runCommand(m.settings.frameRateNormal ? Command::RateMaximum : Command::RateNormal); break;
+    case Command::JoystickKeypad:
+    case Command::JoystickGamepad: updateJoystickSources(); break;
     case Command::FastTapeAndTyping:
         fastTapeAndTyping_ = action(id)->isChecked();
         QSettings().setValue(kFastSetting, fastTapeAndTyping_);

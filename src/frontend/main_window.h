@@ -16,6 +16,7 @@
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +31,7 @@ class QActionGroup;
 class QKeyEvent;
 class DisplayWidget;
 class FrameDriver;
+class Gamepad;
 class Media;
 class SdlAudio;
 class StatusFields;
@@ -116,6 +118,8 @@ private:
     void updateRate();
     void updateSound();
     void updateTitle();
+    void updateJoystickSources();
+    uint8_t gamepadHeld();
     void openAudio();
     void openDebugger();
     void applyCommandLine(const CommandLine& line);
@@ -143,6 +147,10 @@ private:
     bool presentedOnce_ = false;
     bool soundFed_ = false;
     bool fastTapeAndTyping_ = true;
+    bool keypadJoystick_ = true;
+    std::unique_ptr<Gamepad> gamepad_; // while Options > Joystick > Gamepad is on
+    uint8_t gamepadBits_ = 0;
+    std::chrono::steady_clock::time_point gamepadPolled_;
     bool showingFast_ = false;
     uint64_t framesRun_ = 0;
     FrameDriver* driver_ = nullptr;

@@ -192,8 +192,9 @@ bool Media::play(const QString& path) {
     }
     tapeState_.clear();
     showTape();
-    if (const char* refused = tape_play_message(tape_play(emu.m(), emu.io))) {
-        w_.showError("KOLT", refused);
+    const int result = tape_play(emu.m(), emu.io);
+    if (result != kTapePlaying) {
+        w_.showError("KOLT", QString::fromStdString(tape_play_message(result, emu.io)));
         return false;
     }
     w_.updateCassetteMenu(true);

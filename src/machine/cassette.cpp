@@ -77,7 +77,8 @@ const char* tape_play_message(int result) {
 std::string tape_play_message(int result, const MachineIo& io) {
     const char* general = tape_play_message(result);
     if (!general) return {};
-    if (result == kTapeNoPath || io.tape.refusal.empty()) return general;
+    // The first two keep their own texts; users and their scripts know them.
+    if (result == kTapeNoPath || result == kTapeCannotOpen || io.tape.refusal.empty()) return general;
     return io.tape.refusal;
 }
 

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <SDL.h>
+
 #include <cstring>
 #include <fstream>
 
@@ -215,8 +217,8 @@ private slots:
         write_wav(dir_->file("slow.wav"), 4000, 100);
         nextFile_ = QString::fromStdString(dir_->file("slow.wav"));
         w_->runCommand(Command::Play);
-        QCOMPARE(errors_.value(2), QString("This tape cannot be played: a WAV tape needs 8 to 32-bit PCM or "
-                                           "floating-point samples at 8000 to 192000 Hz. Please map to another image"));
+        // The window says exactly what is wrong with the file.
+        QCOMPARE(errors_.value(2), QString("This WAV file has 4000 samples a second; a tape plays at 8000 to 192000."));
         QVERIFY(!w_->action(Command::Stop)->isEnabled());
         QVERIFY(w_->action(Command::Play)->isEnabled());
 
@@ -277,6 +279,36 @@ private slots:
         frames(2);
         QCOMPARE(m().state.joystickByte, uint8_t(0xFF));
         QCOMPARE(m().state.keyboardRows[4], uint8_t(0xFF));
+    }
+
+    void joystickFromTheKeypadAndAGamepadAsChosen() {
+        start();
+        QVERIFY(menuItem("Options|Joystick|Keypad")->isChecked());
+        QVERIFY(menuItem("Options|Joystick|Gamepad")->isChecked());
+        trigger("Options|Joystick|Keypad"); // off: the keypad is only keys now
+        QVERIFY(!QSettings().value("joystick/keypad").toBool());
+        QTest::keyPress(w_.get(), Qt::Key_8, Qt::KeypadModifier);
+        frames(1);
+        QCOMPARE(m().state.joystickByte, uint8_t(0xFF));
+        QTest::keyRelease(w_.get(), Qt::Key_8, Qt::KeypadModifier);
+
+        SDL_VirtualJoystickDesc desc{};
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+        desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+        desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+        const int index = SDL_JoystickAttachVirtualEx(&desc);
+        QVERIFY2(index >= 0, SDL_GetError());
+        SDL_Joystick* pad = SDL_JoystickOpen(index);
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+        QTest::qWait(20); // the controller is read every 5 ms at most
+        frames(1);
+        QCOMPARE(m().state.joystickByte, uint8_t(0xEF)); // fire, as keypad 5 gives it
+        trigger("Options|Joystick|Gamepad"); // off
+        frames(1);
+        QCOMPARE(m().state.joystickByte, uint8_t(0xFF));
+        SDL_JoystickClose(pad);
+        SDL_JoystickDetachVirtual(index);
     }
 
     // The frame driver on its real timer: 50 frames a second at Normal, and
