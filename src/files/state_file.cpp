@@ -513,7 +513,7 @@ std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model, const st
     for (const StateSection& s : sections) {
         uLongf stored = compressBound(uLong(s.body.size()));
         std::vector<uint8_t> packed(stored);
-        if (compress2(packed.data(), &stored, s.body.data(), uLong(s.body.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        if (compress2(packed.data(), &stored, s.body.data(), uLong(s.body.size()), Z_BEST_SPEED) != Z_OK)
             stored = 0; // cannot happen with a bound-sized buffer; the reader would refuse the section
         payload.u8(uint8_t(s.name.size()));
         payload.raw(s.name.data(), s.name.size());
