@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "files/file_io.h"
@@ -347,12 +348,19 @@ void get_settings(Reader& rd, Loaded& l) {
     settings_set_path(s.cartridgeFile, rd.text(kSettingsPathSize - 1));
 }
 
+// Absolute, so that a state loaded from another working folder finds them.
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path full = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
+}
+
 void put_attachments(Writer& w, const Emulator& e) {
     w.u8(e.machine->romImageLoaded);
-    w.text(e.io.disks.image[0] ? e.io.disks.path[0] : std::string());
-    w.text(e.io.disks.image[1] ? e.io.disks.path[1] : std::string());
-    w.text(e.io.tape.path);
-    w.text(e.io.printerFile ? e.io.printerPath : std::string());
+    w.text(e.io.disks.image[0] ? absolute(e.io.disks.path[0]) : std::string());
+    w.text(e.io.disks.image[1] ? absolute(e.io.disks.path[1]) : std::string());
+    w.text(absolute(e.io.tape.path));
+    w.text(e.io.printerFile ? absolute(e.io.printerPath) : std::string());
 }
 void get_attachments(Reader& rd, Loaded& l) {
     l.romImageLoaded = rd.flag();
