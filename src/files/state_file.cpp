@@ -21,13 +21,14 @@ constexpr char kMagic[8] = {'K', 'O', 'L', 'T', 'S', 'T', 'A', 'T'};
 constexpr size_t kHeaderSize = 24;
 constexpr uint32_t kMaxRawSection = 8u << 20;
 constexpr size_t kMaxNameLength = 32;
+constexpr size_t kMaxSections = 256;
 constexpr size_t kMaxPathLength = 4096;
 // The most an instruction and an accepted interrupt can overrun the slice by,
 // with a wide margin.
 constexpr int32_t kMaxOverrun = 256;
 
 class Writer {
-public:
+  public:
     std::vector<uint8_t> bytes;
 
     void u8(uint8_t v) { bytes.push_back(v); }
@@ -46,7 +47,7 @@ public:
         raw(s.data(), s.size());
     }
 
-private:
+  private:
     void le(uint64_t v, int count) {
         for (int i = 0; i < count; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
     }
@@ -55,7 +56,7 @@ private:
 // Reads past the end give zeros and mark the body bad; `complete` then also
 // requires that every byte was used.
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const uint8_t> b) : b_(b) {}
 
     uint8_t u8() { return uint8_t(le(1)); }
@@ -88,7 +89,7 @@ public:
     void fail() { ok_ = false; }
     bool complete() const { return ok_ && at_ == b_.size(); }
 
-private:
+  private:
     bool take(size_t size) {
         if (!ok_ || b_.size() - at_ < size) ok_ = false;
         return ok_;
@@ -125,7 +126,8 @@ int32_t running_model(const Machine& m) {
 
 void put_processor(Writer& w, const Emulator& e) {
     const Z80Registers& r = e.machine->z80;
-    for (uint16_t v : {r.af, r.bc, r.de, r.hl, r.ix, r.iy, r.pc, r.sp, r.af_alt, r.bc_alt, r.de_alt, r.hl_alt})
+    for (uint16_t v :
+         {r.af, r.bc, r.de, r.hl, r.ix, r.iy, r.pc, r.sp, r.af_alt, r.bc_alt, r.de_alt, r.hl_alt})
         w.u16(v);
     w.u8(r.int_state);
     w.u8(r.i);
@@ -136,8 +138,8 @@ void put_processor(Writer& w, const Emulator& e) {
 }
 void get_processor(Reader& rd, Loaded& l) {
     Z80Registers& r = l.m->z80;
-    for (uint16_t* v : {&r.af, &r.bc, &r.de, &r.hl, &r.ix, &r.iy, &r.pc, &r.sp, &r.af_alt, &r.bc_alt, &r.de_alt,
-                        &r.hl_alt})
+    for (uint16_t* v :
+         {&r.af, &r.bc, &r.de, &r.hl, &r.ix, &r.iy, &r.pc, &r.sp, &r.af_alt, &r.bc_alt, &r.de_alt, &r.hl_alt})
         *v = rd.u16();
     r.int_state = rd.u8();
     r.i = rd.u8();
@@ -157,7 +159,8 @@ void put_banks(Writer& w, const Emulator& e) {
     std::vector<uint8_t> used;
     for (int b = 0; b < kBankCount; ++b) {
         const auto& bank = s.bankStore[size_t(b)];
-        if (std::any_of(bank.begin(), bank.end(), [](uint8_t v) { return v != 0; })) used.push_back(uint8_t(b));
+        if (std::any_of(bank.begin(), bank.end(), [](uint8_t v) { return v != 0; }))
+            used.push_back(uint8_t(b));
     }
     w.u16(uint16_t(used.size()));
     for (uint8_t b : used) {
@@ -179,7 +182,9 @@ void get_banks(Reader& rd, Loaded& l) {
     }
 }
 
-void put_extvideo(Writer& w, const Emulator& e) { w.raw(e.machine->state.extVideoRam.data(), 4 * kExtVideoBankSize); }
+void put_extvideo(Writer& w, const Emulator& e) {
+    w.raw(e.machine->state.extVideoRam.data(), 4 * kExtVideoBankSize);
+}
 void get_extvideo(Reader& rd, Loaded& l) { rd.raw(l.m->state.extVideoRam.data(), 4 * kExtVideoBankSize); }
 
 void put_video(Writer& w, const Emulator& e) {
@@ -201,8 +206,9 @@ void get_video(Reader& rd, Loaded& l) {
     s.borderLatch = rd.i32();
     s.scanline = rd.i32();
     VideoTiming& t = s.timing;
-    for (int32_t* v : {&t.blankLines, &t.extraLines, &t.topBorderLines, &t.activeLines, &t.bottomBorderLines,
-                       &t.extraLinesLower, &t.syncLines, &t.linesPerFrame, &t.interruptLine, &t.pictureEndLine})
+    for (int32_t* v :
+         {&t.blankLines, &t.extraLines, &t.topBorderLines, &t.activeLines, &t.bottomBorderLines,
+          &t.extraLinesLower, &t.syncLines, &t.linesPerFrame, &t.interruptLine, &t.pictureEndLine})
         *v = rd.i32();
     rd.raw(l.m->fontTable.data(), kFontSize);
 }
@@ -216,7 +222,8 @@ void put_keyboard(Writer& w, const Emulator& e) {
     w.u32(m.input.typingPos);
     w.u32(m.input.typingStep);
     // Typing stops at the first zero byte; nothing after it matters.
-    w.text(std::string_view(m.input.typingText.data(), strnlen(m.input.typingText.data(), kTypingBufferSize)));
+    w.text(
+        std::string_view(m.input.typingText.data(), strnlen(m.input.typingText.data(), kTypingBufferSize)));
 }
 void get_keyboard(Reader& rd, Loaded& l) {
     Machine& m = *l.m;
@@ -351,7 +358,8 @@ void get_settings(Reader& rd, Loaded& l) {
 // Absolute, so that a state loaded from another working folder finds them.
 std::string absolute(const std::string& path) {
     std::error_code ec;
-    const std::filesystem::path full = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+    const std::filesystem::path full =
+        path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
     return ec ? path : full.string();
 }
 
@@ -369,14 +377,18 @@ void get_attachments(Reader& rd, Loaded& l) {
     l.printer = rd.text(kMaxPathLength);
 }
 
-void put_framebuffer(Writer& w, const Emulator& e) { w.raw(e.machine->frameBuffer.data(), kFrameWidth * kFrameHeight); }
+void put_framebuffer(Writer& w, const Emulator& e) {
+    w.raw(e.machine->frameBuffer.data(), kFrameWidth * kFrameHeight);
+}
 void get_framebuffer(Reader& rd, Loaded& l) { rd.raw(l.m->frameBuffer.data(), kFrameWidth * kFrameHeight); }
 
 void put_breakpoints(Writer& w, const Emulator& e) {
     const auto& text = e.machine->breakpoints.text;
     w.text(std::string_view(text.data(), strnlen(text.data(), text.size())));
 }
-void get_breakpoints(Reader& rd, Loaded& l) { breakpoints_set(l.m->breakpoints, rd.text(kBreakpointTextSize)); }
+void get_breakpoints(Reader& rd, Loaded& l) {
+    breakpoints_set(l.m->breakpoints, rd.text(kBreakpointTextSize));
+}
 
 struct SectionKind {
     const char* name;
@@ -482,7 +494,8 @@ std::string reattach(Emulator& e, const Loaded& l) {
     const uint8_t savedLevel = m.state.tapeLevel;
     m.tape.playing = false;
     io.tape.path = l.tape;
-    if (!reattach_tape(e, savedTape, savedLevel, l.tapeOffset)) missing.push_back(l.tape);
+    if (!reattach_tape(e, savedTape, savedLevel, l.tapeOffset))
+        missing.push_back(l.tape.empty() ? "the tape" : l.tape);
 
     // Printing goes on at the end of what the file holds.
     io.printerFile.reset();
@@ -516,7 +529,8 @@ std::string damaged(const std::string& why) { return "The state file is damaged 
 
 } // namespace
 
-std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model, const std::vector<StateSection>& sections) {
+std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model,
+                                const std::vector<StateSection>& sections) {
     Writer payload;
     for (const StateSection& s : sections) {
         uLongf stored = compressBound(uLong(s.body.size()));
@@ -555,7 +569,8 @@ std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vec
     if (file.size() - kHeaderSize < size) return "The state file is incomplete (truncated).";
     if (file.size() - kHeaderSize > size) return damaged("bytes after its end");
     const std::span<const uint8_t> payload = file.subspan(kHeaderSize);
-    if (crc32(0, payload.data(), uInt(payload.size())) != le32(file.data() + 20)) return damaged("checksum mismatch");
+    if (crc32(0, payload.data(), uInt(payload.size())) != le32(file.data() + 20))
+        return damaged("checksum mismatch");
 
     size_t at = 0;
     uint64_t rawTotal = 0;
@@ -563,6 +578,7 @@ std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vec
         const size_t nameLength = payload[at];
         if (nameLength == 0 || nameLength > kMaxNameLength || payload.size() - at < 1 + nameLength + 10)
             return damaged("a section header is cut short");
+        if (sections.size() == kMaxSections) return damaged("too many sections");
         StateSection s;
         s.name.assign(reinterpret_cast<const char*>(&payload[at + 1]), nameLength);
         at += 1 + nameLength;
@@ -614,7 +630,8 @@ FileOutcome state_save(Emulator& emu, const std::string& path) {
 FileOutcome state_decode(Emulator& emu, std::span<const uint8_t> bytes, bool reattachFiles) {
     uint32_t model = 0;
     std::vector<StateSection> sections;
-    if (const std::string why = state_split(bytes, model, sections); !why.empty()) return FileOutcome::refused(why);
+    if (const std::string why = state_split(bytes, model, sections); !why.empty())
+        return FileOutcome::refused(why);
 
     Loaded l;
     std::array<bool, std::size(kSections)> seen{};
@@ -636,8 +653,10 @@ FileOutcome state_decode(Emulator& emu, std::span<const uint8_t> bytes, bool rea
         if (kSections[i].required && !seen[i])
             return FileOutcome::refused(damaged(std::string("no \"") + kSections[i].name + "\" section"));
     if (const char* bad = bad_section(*l.m))
-        return FileOutcome::refused(damaged(std::string("section \"") + bad + "\" holds a value out of range"));
-    if (model != uint32_t(running_model(*l.m))) return FileOutcome::refused(damaged("the model does not match"));
+        return FileOutcome::refused(
+            damaged(std::string("section \"") + bad + "\" holds a value out of range"));
+    if (model != uint32_t(running_model(*l.m)))
+        return FileOutcome::refused(damaged("the model does not match"));
 
     // Everything is checked: from here on the state is applied.
     Machine& m = *emu.machine;

@@ -65,4 +65,5 @@ struct StateSection {
 // Splits a file into its sections, checking header, CRC and sizes; returns
 // an empty string, or why the file is refused.
 std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vector<StateSection>& sections);
-std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model, const std::vector<StateSection>& sections);
+std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model,
+                                const std::vector<StateSection>& sections);

@@ -40,7 +40,7 @@ inline constexpr size_t kRewindByteLimit = 64u << 20;
 inline constexpr int32_t kRewindMinFrames = 3000; // 60 s of emulated time
 
 class RewindHistory {
-public:
+  public:
     explicit RewindHistory(size_t byteLimit = kRewindByteLimit, int32_t minFrames = kRewindMinFrames);
     ~RewindHistory();
     RewindHistory(const RewindHistory&) = delete;
@@ -58,7 +58,7 @@ public:
     size_t memory_bytes() const;
     int32_t frames() const { return frames_; } // emulated frames that can be stepped back over
 
-private:
+  private:
     struct Record {
         int32_t frames = 1;
         std::vector<uint8_t> delta; // blocks: u32 offset, u16 length, runs of (skip, count, XOR bytes)

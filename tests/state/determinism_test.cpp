@@ -11,9 +11,9 @@
 #include <fstream>
 
 #include "files/state_file.h"
+#include "machine/bus.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
-#include "machine/bus.h"
 #include "machine/ports.h"
 #include "machine/rewind.h"
 #include "state/state_support.h"
@@ -25,10 +25,10 @@ namespace {
 
 constexpr long kFrames = 100000;
 constexpr uint32_t kSeed = 0x4B4F4C54;
-constexpr long kSaveAt = 31500;       // the tape plays, both disks are mounted
-constexpr long kHistoryFrom = 57000;  // a stretch without file traffic: files are not rewound
+constexpr long kSaveAt = 31500;      // the tape plays, both disks are mounted
+constexpr long kHistoryFrom = 57000; // a stretch without file traffic: files are not rewound
 constexpr long kRewindAt = 58500;
-constexpr long kRewindFrames = 250;   // 5 seconds
+constexpr long kRewindFrames = 250; // 5 seconds
 constexpr long kWarmedUp = 60000;
 
 long resident_bytes() {
@@ -39,8 +39,9 @@ long resident_bytes() {
 }
 
 std::vector<uint8_t> tape_wav() {
-    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1,
-                              0, 1, 0, 0x22, 0x56, 0, 0, 0x22, 0x56, 0, 0, 1, 0, 8, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+                              ' ', 16,  0,   0,   0, 1, 0,   1,   0,   0x22, 0x56, 0,   0,   0x22, 0x56,
+                              0,   0,   1,   0,   8, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
     Lcg r{kSeed};
     while (w.size() < 44 + 70 * 22050) { // longer than any playback of the script
         const uint32_t half = 5 + r.next() % 30;
@@ -110,10 +111,12 @@ void script(Emulator& e, const Files& files, long f, uint64_t& seen) {
         e.io.tape.path = files.recording;
         ASSERT_TRUE(tape_record(m, e.io));
     }
-    if (t >= 5000 && t < 7000) bus_write(m, e.io, 0x6800, uint8_t((m.state.latch & ~0x06) | (f & 1 ? 0x06 : 0)));
+    if (t >= 5000 && t < 7000)
+        bus_write(m, e.io, 0x6800, uint8_t((m.state.latch & ~0x06) | (f & 1 ? 0x06 : 0)));
     if ((t >= 2000 && t < 3000) || (t >= 6000 && t < 6500)) disk_traffic(m, e.io, f, seen);
     if (m.tape.playing)
-        seen = (seen ^ keyboard_status(m, 0x68FF) ^ uint64_t(std::ftell(e.io.tape.file.get())) << 8) * 1099511628211ull;
+        seen = (seen ^ keyboard_status(m, 0x68FF) ^ uint64_t(std::ftell(e.io.tape.file.get())) << 8) *
+               1099511628211ull;
 }
 
 void step(Emulator& e, const Files& files, long f, uint64_t& seen) {
@@ -153,7 +156,8 @@ TEST(Determinism, HundredThousandFramesWithStatesAndRewindMatchAnUnbrokenRun) {
             const std::string here = fingerprint(broken->m());
             for (long back = 0; back < kRewindFrames; ++back) ASSERT_EQ(history.step_back(*broken), 1);
             history.clear();
-            for (long g = kRewindAt - kRewindFrames; g < kRewindAt; ++g) step(*broken, brokenFiles, g, brokenSeen);
+            for (long g = kRewindAt - kRewindFrames; g < kRewindAt; ++g)
+                step(*broken, brokenFiles, g, brokenSeen);
             ASSERT_EQ(fingerprint(broken->m()), here) << "rewound 5 seconds and ran them again";
         }
         if (f == kWarmedUp) residentAfterWarmUp = resident_bytes();
@@ -175,7 +179,8 @@ TEST(Determinism, EveryModelMemoryAndGraphicsOptionContinuesFromAState) {
     for (int32_t model : {kModelVZ200, kModelVZ300})
         for (int32_t ramTop : {kRamTop8k, kRamTop18k, kRamTop24k, kRamTop34k, kRamTop4mb})
             for (int32_t gfx : {kGfxNone, kGfxAustralian, kGfxGerman}) {
-                SCOPED_TRACE(testing::Message() << "model " << model << " ramTop " << ramTop << " gfx " << gfx);
+                SCOPED_TRACE(testing::Message()
+                             << "model " << model << " ramTop " << ramTop << " gfx " << gfx);
                 auto e = fresh_emulator(model, ramTop, gfx);
                 typing_start(e->m(), "KOLT\r");
                 run_frames(*e, 0, 40, 7);

@@ -72,7 +72,8 @@ TEST(Rewind, BanksAndExtendedVideoComeBack) {
     EXPECT_NE(fingerprint(e->m()), middle);
     for (int step = 0; step < 10; ++step) history.step_back(*e);
     EXPECT_EQ(fingerprint(e->m()), middle);
-    while (history.step_back(*e) > 0) {}
+    while (history.step_back(*e) > 0) {
+    }
     EXPECT_EQ(fingerprint(e->m()), first);
 }
 

@@ -108,8 +108,8 @@ inline std::string fingerprint(const Machine& m) {
                   (unsigned long long)fnv(m.state.memory.data(), m.state.memory.size()),
                   (unsigned long long)fnv(m.state.bankStore.data(), sizeof m.state.bankStore),
                   (unsigned long long)fnv(m.state.extVideoRam.data(), m.state.extVideoRam.size()),
-                  m.state.currentBank, r.af, r.bc, r.de, r.hl, r.ix, r.iy, r.pc, r.sp, r.af_alt, r.bc_alt, r.de_alt,
-                  r.hl_alt, r.int_state, r.i, r.cycles_left, m.state.scanline);
+                  m.state.currentBank, r.af, r.bc, r.de, r.hl, r.ix, r.iy, r.pc, r.sp, r.af_alt, r.bc_alt,
+                  r.de_alt, r.hl_alt, r.int_state, r.i, r.cycles_left, m.state.scanline);
     return s;
 }
 

@@ -34,8 +34,8 @@ void expect_continues_alike(Emulator& original, long frame, uint32_t seed, long 
 // Every value of every option once here; the long check runs all 30 combinations.
 TEST(StateFile, ContinuesAlikeOnEveryModelMemoryAndGraphicsOption) {
     const int32_t cases[][3] = {
-        {kModelVZ200, kRamTop8k, kGfxNone},       {kModelVZ300, kRamTop18k, kGfxAustralian},
-        {kModelVZ200, kRamTop24k, kGfxGerman},    {kModelVZ300, kRamTop34k, kGfxNone},
+        {kModelVZ200, kRamTop8k, kGfxNone},        {kModelVZ300, kRamTop18k, kGfxAustralian},
+        {kModelVZ200, kRamTop24k, kGfxGerman},     {kModelVZ300, kRamTop34k, kGfxNone},
         {kModelVZ200, kRamTop4mb, kGfxAustralian}, {kModelVZ300, kRamTop4mb, kGfxGerman},
     };
     for (const auto& c : cases) {
@@ -88,8 +88,9 @@ TEST(StateFile, UnusedBanksCostNothing) {
 // ---- attached files ----
 
 std::vector<uint8_t> wav(size_t samples) {
-    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1,
-                              0, 1, 0, 0x22, 0x56, 0, 0, 0x22, 0x56, 0, 0, 1, 0, 8, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+                              ' ', 16,  0,   0,   0, 1, 0,   1,   0,   0x22, 0x56, 0,   0,   0x22, 0x56,
+                              0,   0,   1,   0,   8, 0, 'd', 'a', 't', 'a',  0,    0,   0,   0};
     for (size_t i = 0; i < samples; ++i) w.push_back(uint8_t((i / 9) % 2 ? 0xE0 : 0x20));
     return w;
 }
@@ -138,7 +139,8 @@ TEST(StateFile, ReattachesFilesAndNamesTheMissingOnesInOneMessage) {
     auto later = std::make_unique<Emulator>();
     const FileOutcome r = state_load(*later, state);
     ASSERT_TRUE(r.done);
-    EXPECT_EQ(r.message, "The state was loaded, but these files could not be re-attached: " + disk2 + ", " + tape + ".");
+    EXPECT_EQ(r.message,
+              "The state was loaded, but these files could not be re-attached: " + disk2 + ", " + tape + ".");
     EXPECT_FALSE(std::filesystem::exists(disk2)); // not created again
     EXPECT_EQ(later->io.disks.path[0], disk1);
     EXPECT_FALSE(later->io.disks.image[1]);
@@ -172,8 +174,8 @@ TEST(StateFile, FinalisesARecordingBeforeSavingAndBeforeLoading) {
 
 // ---- refusals ----
 
-std::vector<uint8_t> with_sections(const std::vector<uint8_t>& file,
-                                   void (*edit)(std::vector<StateSection>&), uint32_t version = 1) {
+std::vector<uint8_t> with_sections(const std::vector<uint8_t>& file, void (*edit)(std::vector<StateSection>&),
+                                   uint32_t version = 1) {
     uint32_t model = 0;
     std::vector<StateSection> sections;
     EXPECT_EQ(state_split(file, model, sections), "");
@@ -222,7 +224,8 @@ TEST(StateFile, RefusesBadFilesAndLeavesTheMachineAsItWas) {
         {"flipped bit", flipped, "checksum"},
         {"newer format", newer, "newer version"},
         {"model of the header", otherModel, "model"},
-        {"newer section", with_sections(good, [](auto& s) { section(s, "disk").version = 2; }), "newer version"},
+        {"newer section", with_sections(good, [](auto& s) { section(s, "disk").version = 2; }),
+         "newer version"},
         {"short section", with_sections(good, [](auto& s) { section(s, "processor").body.pop_back(); }),
          "\"processor\" is malformed"},
         {"long section", with_sections(good, [](auto& s) { section(s, "loop").body.push_back(0); }),
@@ -230,21 +233,25 @@ TEST(StateFile, RefusesBadFilesAndLeavesTheMachineAsItWas) {
         {"no memory", with_sections(good, [](auto& s) { s.erase(s.begin() + 1); }), "no \"memory\" section"},
         {"twice", with_sections(good, [](auto& s) { s.push_back(s.front()); }), "appears twice"},
         {"flag 2", with_sections(good, [](auto& s) { section(s, "loop").body.back() = 2; }), "malformed"},
-        {"banks out of order", with_sections(good, [](auto& s) {
-             // Bank 1 shown, two banks stored, the second with a lower number.
-             std::vector<uint8_t> b(7 + 2 * 16384 + 1, 1);
-             const uint8_t head[] = {1, 0, 0, 0, 2, 0, 9};
-             std::copy(std::begin(head), std::end(head), b.begin());
-             b[7 + 16384] = 3;
-             section(s, "banks").body = b;
-         }),
+        {"banks out of order",
+         with_sections(good,
+                       [](auto& s) {
+                           // Bank 1 shown, two banks stored, the second with a lower number.
+                           std::vector<uint8_t> b(7 + 2 * 16384 + 1, 1);
+                           const uint8_t head[] = {1, 0, 0, 0, 2, 0, 9};
+                           std::copy(std::begin(head), std::end(head), b.begin());
+                           b[7 + 16384] = 3;
+                           section(s, "banks").body = b;
+                       }),
          "\"banks\" is malformed"},
-        {"track position", bad_value([](Machine& m) { m.disk.trackPosition = kTrackBufferSize; }), "\"disk\""},
+        {"track position", bad_value([](Machine& m) { m.disk.trackPosition = kTrackBufferSize; }),
+         "\"disk\""},
         {"write start", bad_value([](Machine& m) { m.disk.writeStart = -1; }), "\"disk\""},
         {"head", bad_value([](Machine& m) { m.disk.headPosition[1] = 81; }), "\"disk\""},
         {"drive", bad_value([](Machine& m) { m.disk.selectedDrive = 2; }), "\"disk\""},
         {"bit counter", bad_value([](Machine& m) { m.disk.bitCounter = 40; }), "\"disk\""},
-        {"scanline", bad_value([](Machine& m) { m.state.scanline = m.state.timing.linesPerFrame; }), "\"video\""},
+        {"scanline", bad_value([](Machine& m) { m.state.scanline = m.state.timing.linesPerFrame; }),
+         "\"video\""},
         {"timing", bad_value([](Machine& m) { m.state.timing.blankLines = 5000; }), "\"video\""},
         {"bank 0", bad_value([](Machine& m) { m.state.currentBank = 0; }), "\"banks\""},
         {"bank 256", bad_value([](Machine& m) { m.state.currentBank = 256; }), "\"banks\""},
