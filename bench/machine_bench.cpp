@@ -111,6 +111,32 @@ void BM_MachineRepaintEveryFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_MachineRepaintEveryFrame)->MinTime(2.0)->ArgName("rewind")->Arg(0)->Arg(1);
 
+// One step back while the user holds the rewind key: what the front end waits
+// for before it can show the frame.
+void BM_RewindStepBack(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    RewindHistory history;
+    const HostKeys none;
+    auto refill = [&] {
+        history.record(emu);
+        for (int f = 0; f < 500; ++f) {
+            machine_run_frame(emu.m(), emu.io);
+            poll_input(emu.m(), none);
+            history.record(emu);
+        }
+    };
+    refill();
+    for (auto _ : state) {
+        if (history.step_back(emu) == 0) {
+            state.PauseTiming();
+            refill();
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_RewindStepBack)->MinTime(1.0);
+
 } // namespace
 
 BENCHMARK_MAIN();

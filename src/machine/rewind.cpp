@@ -191,9 +191,12 @@ void RewindHistory::clear() {
     frames_ = 0;
 }
 
+// The allocator's own bookkeeping per record is counted too: most records
+// of a quiet program are shorter than it.
 size_t RewindHistory::memory_bytes() const {
-    return (shadow_ ? sizeof(Machine) : 0) + recordBytes_ + records_.size() * sizeof(Record) +
-           scratch_.capacity();
+    constexpr size_t kAllocationOverhead = 16;
+    return (shadow_ ? sizeof(Machine) : 0) + recordBytes_ +
+           records_.size() * (sizeof(Record) + kAllocationOverhead) + scratch_.capacity();
 }
 
 RewindHistory::Record RewindHistory::merge(const Record& older, const Record& newer) {
