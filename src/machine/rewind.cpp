@@ -2,7 +2,12 @@
 // 150 KB against a copy costs about 3 us as one memcmp and 3.8 us in 256-byte
 // blocks, so ranges are compared in 4 KB chunks first and split into blocks
 // only where a chunk differs. A frame of the built-in program changes a few
-// blocks (registers, clocks, the stack, a cursor), a few hundred bytes coded.
+// blocks (registers, clocks, the stack, a cursor): about 80 bytes a record,
+// and recording takes 4.4 % of the frame's cycles (perf; 8.6 % of its
+// instructions under callgrind, whose memcmp is not the wide one). A program
+// that repaints the whole picture every frame codes some 80 KB a frame and,
+// once the limit is reached, merges as well: a frame then costs 3.3 times as
+// much. A step back copies the whole shadow (4.5 MB): about 75 us.
 #include "machine/rewind.h"
 
 #include <algorithm>

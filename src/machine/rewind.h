@@ -1,9 +1,12 @@
 // Rewind history: the machine's recent past, so that the front end can run it
 // backwards one frame at a time, showing each, and resume from any of them.
 //
-// The front end calls record() after every frame and step_back() while the
-// user rewinds; each step restores the machine as it was one record earlier,
-// frame buffer included, so the picture can be shown at once.
+// The front end calls record() after every frame step (machine_run_frame and
+// poll_input) and step_back() while the user rewinds; each step restores the
+// machine as it was one record earlier, frame buffer included, so the picture
+// can be shown at once. Loading a state or a file between records is seen by
+// the next record like any change (rewinding past it undoes it in the
+// machine, not in the files); clear() forgets the past instead.
 //
 // A copy of the whole Machine per frame would cost 4.5 MB and far more time
 // than a frame. Instead a shadow copy holds the state of the last record, and
