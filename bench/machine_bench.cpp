@@ -1,6 +1,8 @@
 // Whole-machine speed at the Maximum frame rate: host frames per second with
 // rendering, sound sampling and the loop hook, on the built-in program and on a
-// busy program that fills video RAM and toggles the latch's speaker bits.
+// busy program that fills video RAM and toggles the latch's speaker bits; each
+// also with the rewind history recording after every frame, as the desktop
+// program does, to show what recording costs.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -8,16 +10,20 @@
 #include "input/keyboard.h"
 #include "machine/emulator.h"
 #include "machine/frame.h"
+#include "machine/rewind.h"
 
 namespace {
 
-void run_frames(benchmark::State& state, Emulator& emu) {
+void run_frames(benchmark::State& state, Emulator& emu, RewindHistory* history = nullptr) {
     const HostKeys none;
+    if (history) history->record(emu);
     for (auto _ : state) {
         machine_run_frame(emu.m(), emu.io);
         poll_input(emu.m(), none);
+        if (history) history->record(emu);
     }
     state.counters["frames_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    if (history) state.counters["history_MB"] = double(history->memory_bytes()) / (1 << 20);
 }
 
 void prepare(Emulator& emu) {
@@ -32,9 +38,15 @@ void BM_MachineBuiltinProgram(benchmark::State& state) {
 }
 BENCHMARK(BM_MachineBuiltinProgram)->MinTime(2.0);
 
-void BM_MachineBusyProgram(benchmark::State& state) {
+void BM_MachineBuiltinProgramRewind(benchmark::State& state) {
     Emulator emu;
     prepare(emu);
+    RewindHistory history;
+    run_frames(state, emu, &history);
+}
+BENCHMARK(BM_MachineBuiltinProgramRewind)->MinTime(2.0);
+
+void start_busy_program(Emulator& emu) {
     // DI; then forever: fill video RAM with its own low address bytes while
     // toggling the speaker bits of the latch after every byte.
     static const uint8_t kProgram[] = {
@@ -56,9 +68,74 @@ void BM_MachineBusyProgram(benchmark::State& state) {
     };
     std::memcpy(&emu.m().state.memory[0x8000], kProgram, sizeof kProgram);
     emu.m().z80.pc = 0x8000;
+}
+
+void BM_MachineBusyProgram(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    start_busy_program(emu);
     run_frames(state, emu);
 }
 BENCHMARK(BM_MachineBusyProgram)->MinTime(2.0);
+
+void BM_MachineBusyProgramRewind(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    start_busy_program(emu);
+    RewindHistory history;
+    run_frames(state, emu, &history);
+}
+BENCHMARK(BM_MachineBusyProgramRewind)->MinTime(2.0);
+
+// The history's hardest case: every frame paints new contents over all of
+// video RAM, so every picture row changes and the memory limit is reached.
+void BM_MachineRepaintEveryFrame(benchmark::State& state) {
+    static const uint8_t kProgram[] = {
+        0x21, 0x00, 0x70, // 8000 LD HL,7000h
+        0x01, 0x00, 0x08, //      LD BC,0800h
+        0x34,             // 8006 INC (HL)
+        0x23,             //      INC HL
+        0x0B,             //      DEC BC
+        0x78,             //      LD A,B
+        0xB1,             //      OR C
+        0x20, 0xF9,       //      JR NZ,8006h
+        0x18, 0xF1,       //      JR 8000h
+    };
+    Emulator emu;
+    prepare(emu);
+    std::memcpy(&emu.m().state.memory[0x8000], kProgram, sizeof kProgram);
+    emu.m().z80.pc = 0x8000;
+    if (state.range(0) == 0) return run_frames(state, emu);
+    RewindHistory history;
+    run_frames(state, emu, &history);
+}
+BENCHMARK(BM_MachineRepaintEveryFrame)->MinTime(2.0)->ArgName("rewind")->Arg(0)->Arg(1);
+
+// One step back while the user holds the rewind key: what the front end waits
+// for before it can show the frame.
+void BM_RewindStepBack(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    RewindHistory history;
+    const HostKeys none;
+    auto refill = [&] {
+        history.record(emu);
+        for (int f = 0; f < 500; ++f) {
+            machine_run_frame(emu.m(), emu.io);
+            poll_input(emu.m(), none);
+            history.record(emu);
+        }
+    };
+    refill();
+    for (auto _ : state) {
+        if (history.step_back(emu) == 0) {
+            state.PauseTiming();
+            refill();
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_RewindStepBack)->MinTime(1.0);
 
 } // namespace
 

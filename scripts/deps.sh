@@ -6,7 +6,7 @@ packages=(
     # compilers and build
     g++ clang cmake ninja-build pkg-config z80asm
     # the core's tools: tests, benchmarks, PNG screenshots, fuzzing runtime
-    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libclang-rt-14-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libclang-rt-14-dev
     # the desktop program: Qt 6 Widgets (with its SVG icon engine) and SDL2
     qt6-base-dev libqt6svg6 libsdl2-dev
     # the window tests: a virtual X display and screenshots

@@ -13,6 +13,7 @@
 #include "files/file_io.h"
 #include "files/media_files.h"
 #include "files/tape_files.h"
+#include "files/state_file.h"
 #include "files/vz_file.h"
 #include "input/keyboard.h"
 #include "machine/cassette.h"
@@ -239,6 +240,12 @@ int Script::run(const std::vector<std::string>& args) {
             const std::string* addresses = value("breakpoint addresses");
             if (!addresses) return kExitUsage;
             breakpoints_set(m().breakpoints, *addresses);
+        } else if (opt == "--save-state" || opt == "--load-state") {
+            const std::string* path = value("a .kstate file");
+            if (!path) return kExitUsage;
+            // Files a loaded state could not re-attach are a warning, not a failure.
+            const FileOutcome r = opt == "--save-state" ? state_save(emu_, *path) : state_load(emu_, *path);
+            if (!check(r, opt)) return kExitFailed;
         } else if (opt == "--print-screen") {
             out_ << screen_text(m());
         } else {
@@ -279,6 +286,9 @@ const char* headless_usage() {
            "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
            "  --dump-memory FILE   write the 64 KB memory image\n"
            "  --print-screen       print the 16 x 32 text screen\n"
+           "  --save-state FILE    save the whole machine as a .kstate file\n"
+           "  --load-state FILE    continue from a .kstate file (its disks, tape and printer\n"
+           "                       are re-attached; those missing are named on standard error)\n"
            "  --disassemble START END   print a listing of START to END (hex addresses)\n"
            "  --break ADDRS        stop at these addresses (four hex digits each, as the debugger\n"
            "                       takes them); a stop prints the debugger's panes and ends\n"

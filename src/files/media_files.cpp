@@ -142,6 +142,7 @@ FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* u
     FilePtr f(std::fopen(path.c_str(), "wb+"));
     if (!f) return FileOutcome::refused("Cannot create the printer file " + path + ".");
     io.printerFile = std::move(f);
+    io.printerPath = path;
     io.printerPending = false;
     return FileOutcome::ok();
 }

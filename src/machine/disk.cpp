@@ -161,6 +161,7 @@ bool disk_mount(Machine& m, MachineIo& io, int drive, const std::string& path) {
     DiskController& c = m.disk;
     const size_t d = size_t(drive);
     io.disks.image[d].reset();
+    io.disks.path[d].clear();
     c.writeProtect[d] = 0x00;
     FilePtr f(std::fopen(path.c_str(), "r+b"));
     if (!f) {
@@ -175,6 +176,7 @@ bool disk_mount(Machine& m, MachineIo& io, int drive, const std::string& path) {
     io.disks.name[d] = slash == std::string::npos ? path : path.substr(slash + 1);
     if (!f) return false;
     io.disks.image[d] = std::move(f);
+    io.disks.path[d] = path;
     c.headPosition[d] = 0;
     return true;
 }
@@ -182,6 +184,7 @@ bool disk_mount(Machine& m, MachineIo& io, int drive, const std::string& path) {
 void disk_unmount(MachineIo& io, int drive) {
     io.disks.image[size_t(drive)].reset();
     io.disks.name[size_t(drive)].clear();
+    io.disks.path[size_t(drive)].clear();
 }
 
 std::string disk_status_text(const Machine& m, const MachineIo& io, int drive) {

@@ -80,6 +80,9 @@ struct MachineState {
     int32_t scanline = 0;
     std::array<std::array<uint8_t, kBankSize>, kBankCount> bankStore{};
     int32_t currentBank = 1;
+    // How often each bank's store was written: a rewind history finds the
+    // banks that changed without comparing 4 MB every frame.
+    std::array<uint32_t, kBankCount> bankWrites{};
     VideoTiming timing{};
 };
 

@@ -36,11 +36,13 @@ struct TapeFiles {
 struct DiskFiles {
     std::array<FilePtr, 2> image;
     std::array<std::string, 2> name; // file name without its folder, for the status text
+    std::array<std::string, 2> path; // as mounted, for a state to re-attach
 };
 
 struct MachineIo {
     HostInterface* host = default_host();
     FilePtr printerFile;
+    std::string printerPath; // of printerFile, for a state to re-attach
     bool printerPending = false; // bytes written since the last flush
     TapeFiles tape;
     DiskFiles disks;

@@ -11,6 +11,7 @@ void bank_switch(Machine& m, uint8_t value) {
     MachineState& s = m.state;
     if (chosen == s.currentBank) return;
     std::memcpy(s.bankStore[size_t(s.currentBank)].data(), &s.memory[0xC000], kBankSize);
+    ++s.bankWrites[size_t(s.currentBank)];
     std::memcpy(&s.memory[0xC000], s.bankStore[size_t(chosen)].data(), kBankSize);
     s.currentBank = chosen;
 }

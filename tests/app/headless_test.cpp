@@ -153,3 +153,38 @@ TEST(Headless, ConvertsTapesAndPlaysThem) {
     EXPECT_EQ(mp3.exitCode, 1);
     EXPECT_NE(mp3.err.find("compressed audio (format 0x0055"), std::string::npos) << mp3.err;
 }
+
+TEST(Headless, StateSavedInOneProcessContinuesInAnother) {
+    TempDir dir;
+    const Outcome first = run_in(dir, "--frames 20 --type 'SAVED\\r' --save-state here.kstate "
+                                      "--frames 150 --dump-memory a.bin --screenshot a.png");
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const Outcome second =
+        run_in(dir, "--load-state here.kstate --frames 150 --dump-memory b.bin --screenshot b.png --print-screen");
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(second.err, "");
+    EXPECT_NE(second.out.find("SAVED"), std::string::npos) << second.out;
+    EXPECT_EQ(TempDir::read(dir.file("b.bin")), TempDir::read(dir.file("a.bin")));
+    EXPECT_EQ(TempDir::read(dir.file("b.png")), TempDir::read(dir.file("a.png")));
+}
+
+TEST(Headless, StateErrorsAndMissingAttachments) {
+    TempDir dir;
+    dir.write("text.kstate", {'n', 'o', 't', ' ', 'a', ' ', 's', 't', 'a', 't', 'e'});
+    const Outcome bad = run_in(dir, "--load-state text.kstate --print-screen");
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("not a KOLT state"), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.out, "");
+    const Outcome none = run_in(dir, "--load-state none.kstate");
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.err.find("none.kstate"), std::string::npos) << none.err;
+    EXPECT_EQ(run_in(dir, "--save-state").exitCode, 2);
+
+    // A disk that has gone away is named; the state still loads.
+    ASSERT_EQ(run_in(dir, "--disk1 gone.dsk --frames 2 --save-state d.kstate").exitCode, 0);
+    std::remove(dir.file("gone.dsk").c_str());
+    const Outcome partly = run_in(dir, "--load-state d.kstate --frames 2");
+    EXPECT_EQ(partly.exitCode, 0);
+    EXPECT_NE(partly.err.find("could not be re-attached: " + dir.file("gone.dsk") + "."), std::string::npos)
+        << partly.err;
+}

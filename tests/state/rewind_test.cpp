@@ -1,0 +1,155 @@
+// The rewind history: stepping back restores earlier frames exactly, running
+// forward again with the same inputs reaches the same frames, and the memory
+// limit thins old history instead of losing the last minute.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "machine/rewind.h"
+#include "state/state_support.h"
+
+using namespace state_test;
+
+namespace {
+
+void record_frames(Emulator& e, RewindHistory& h, long first, long count, uint32_t seed) {
+    for (long f = first; f < first + count; ++f) {
+        run_frames(e, f, 1, seed);
+        h.record(e);
+    }
+}
+
+TEST(Rewind, FiveSecondsBackThenForwardReachesTheSameFrames) {
+    auto e = fresh_emulator();
+    typing_start(e->m(), "REWIND ME\r");
+    RewindHistory history;
+    history.record(*e);
+    record_frames(*e, history, 0, 350, 21);
+    const std::string at350 = fingerprint(e->m());
+    record_frames(*e, history, 350, 250, 21);
+    const std::string at600 = fingerprint(e->m());
+    EXPECT_EQ(history.frames(), 600);
+
+    for (int step = 0; step < 250; ++step) ASSERT_EQ(history.step_back(*e), 1) << "step " << step;
+    EXPECT_EQ(fingerprint(e->m()), at350);
+    EXPECT_EQ(history.frames(), 350);
+
+    record_frames(*e, history, 350, 250, 21);
+    EXPECT_EQ(fingerprint(e->m()), at600);
+    // And back over the same stretch once more: the new records are as good.
+    for (int step = 0; step < 250; ++step) history.step_back(*e);
+    EXPECT_EQ(fingerprint(e->m()), at350);
+}
+
+TEST(Rewind, EachStepShowsThatFramesPicture) {
+    auto e = fresh_emulator();
+    RewindHistory history;
+    history.record(*e);
+    std::vector<std::string> seen;
+    for (long f = 0; f < 60; ++f) {
+        seen.push_back(fingerprint(e->m()));
+        record_frames(*e, history, f, 1, 33);
+    }
+    for (long f = 59; f >= 0; --f) {
+        ASSERT_EQ(history.step_back(*e), 1);
+        EXPECT_EQ(fingerprint(e->m()), seen[size_t(f)]) << "frame " << f;
+    }
+    const std::string first = fingerprint(e->m());
+    EXPECT_EQ(history.step_back(*e), 0);
+    EXPECT_EQ(fingerprint(e->m()), first);
+}
+
+TEST(Rewind, BanksAndExtendedVideoComeBack) {
+    auto e = fresh_emulator(kModelVZ300, kRamTop4mb, kGfxAustralian);
+    start_port_program(e->m());
+    RewindHistory history;
+    run_frames(*e, 0, 2, 8);
+    history.record(*e);
+    const std::string first = fingerprint(e->m());
+    record_frames(*e, history, 2, 10, 8);
+    const std::string middle = fingerprint(e->m());
+    record_frames(*e, history, 12, 10, 8);
+    EXPECT_NE(fingerprint(e->m()), middle);
+    for (int step = 0; step < 10; ++step) history.step_back(*e);
+    EXPECT_EQ(fingerprint(e->m()), middle);
+    while (history.step_back(*e) > 0) {
+    }
+    EXPECT_EQ(fingerprint(e->m()), first);
+}
+
+TEST(Rewind, SettingsAndBreakpointsStayAsTheUserLeftThem) {
+    auto e = fresh_emulator();
+    RewindHistory history;
+    history.record(*e);
+    record_frames(*e, history, 0, 10, 2);
+    e->m().settings.frameRateNormal = 0;
+    breakpoints_set(e->m().breakpoints, "ABCD");
+    history.step_back(*e);
+    EXPECT_EQ(e->m().settings.frameRateNormal, 0);
+    EXPECT_TRUE(breakpoint_at(e->m().breakpoints, 0xABCD));
+}
+
+// A program that paints new contents over the whole of video RAM every frame
+// fills the history fastest.
+constexpr uint8_t kPainter[] = {
+    0x21, 0x00, 0x70, // 8000 LD HL,7000h
+    0x01, 0x00, 0x08, //      LD BC,0800h
+    0x34,             // 8006 INC (HL)
+    0x23,             //      INC HL
+    0x0B,             //      DEC BC
+    0x78,             //      LD A,B
+    0xB1,             //      OR C
+    0x20, 0xF9,       //      JR NZ,8006h
+    0x18, 0xF1,       //      JR 8000h
+};
+
+TEST(Rewind, StaysWithinItsMemoryAndKeepsItsMinimumSpanByThinning) {
+    auto e = fresh_emulator();
+    std::memcpy(&e->m().state.memory[0x8000], kPainter, sizeof kPainter);
+    e->m().z80.pc = 0x8000;
+    const size_t limit = sizeof(Machine) + (2u << 20);
+    RewindHistory history(limit, 150);
+    history.record(*e);
+    const std::string first = fingerprint(e->m());
+    std::vector<std::string> seen;
+    for (long f = 0; f < 200; ++f) {
+        record_frames(*e, history, f, 1, 0);
+        seen.push_back(fingerprint(e->m()));
+        ASSERT_LE(history.memory_bytes(), limit);
+    }
+    EXPECT_EQ(history.frames(), 200);
+    EXPECT_GT(history.memory_bytes(), limit / 2);
+    // The last frames still go back one at a time.
+    for (int back = 1; back <= 5; ++back) {
+        ASSERT_EQ(history.step_back(*e), 1);
+        EXPECT_EQ(fingerprint(e->m()), seen[size_t(199 - back)]);
+    }
+    // The thinned past still arrives exactly where recording began.
+    int steps = 0;
+    int32_t spanned = 5;
+    while (const int32_t n = history.step_back(*e)) {
+        spanned += n;
+        ++steps;
+    }
+    EXPECT_EQ(spanned, 200);
+    EXPECT_LT(steps, 150);
+    EXPECT_EQ(fingerprint(e->m()), first);
+}
+
+TEST(Rewind, DropsWhatIsOlderThanTheMinimumWhenFull) {
+    auto e = fresh_emulator();
+    std::memcpy(&e->m().state.memory[0x8000], kPainter, sizeof kPainter);
+    e->m().z80.pc = 0x8000;
+    const size_t limit = sizeof(Machine) + (1u << 20);
+    RewindHistory history(limit, 20);
+    history.record(*e);
+    record_frames(*e, history, 0, 300, 0);
+    EXPECT_LE(history.memory_bytes(), limit);
+    EXPECT_GE(history.frames(), 20);
+    EXPECT_LT(history.frames(), 300);
+    history.clear();
+    EXPECT_EQ(history.memory_bytes(), 0u);
+    EXPECT_EQ(history.step_back(*e), 0);
+}
+
+} // namespace
