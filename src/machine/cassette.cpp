@@ -25,6 +25,7 @@ void append(MachineIo& io, std::span<const uint8_t> w) {
 
 void finalise_recording(MachineIo& io) {
     std::FILE* f = io.tape.file.get();
+    if (!f) return; // a machine that records with no file (a restored record of the flag) has nothing to close
     std::array<uint8_t, kWavHeaderSize> header{};
     std::fflush(f);
     if (std::fseek(f, 0, SEEK_SET) == 0 && std::fread(header.data(), 1, header.size(), f) == header.size()) {
