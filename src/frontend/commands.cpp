@@ -23,6 +23,15 @@ constexpr CommandInfo kCommands[] = {
     {C::Record, "&File|Cassette|Record", G::None, F::None, 0, false, 7},
     {C::Stop, "&File|Cassette|Stop", G::None, F::None, 0, false, 8},
     {C::MapPrinter, "&File|Map Printer", G::None, F::None, 0, false, 3},
+    {C::SaveState, "&File|Save State", G::None, F::None, 0, true},
+    {C::LoadState, "&File|Load State"},
+    {C::QuickSave, "&File|Quick Save", G::None, F::None, 0, false, -1, false, "F9"},
+    {C::QuickLoad, "&File|Quick Load", G::None, F::None, 0, false, -1, false, "F10"},
+    {C::NextSlot, "&File|Next Quick Slot", G::None, F::None, 0, false, -1, false, "Shift+F9"},
+    {C::PreviousSlot, "&File|Previous Quick Slot", G::None, F::None, 0, false, -1, false, "Shift+F10"},
+    // F7 rewinds while held, which a shortcut cannot do: the window watches
+    // the key, and the menu only names it.
+    {C::RewindSecond, "&File|Rewind One Second\tF7 (hold)"},
     {C::LoadRom, "&File|Load ROM", G::None, F::None, 0, true},
     {C::LoadCartridge, "&File|Load Cartridge"},
     {C::LoadFont, "&File|Load Font"},

@@ -33,6 +33,8 @@ enum class Command : int {
     // Ours, beyond the original menu.
     Pause = 40001, SaveScreenshot = 40002, RateSwitch = 40003, FastTapeAndTyping = 40004,
     JoystickKeypad = 40005, JoystickGamepad = 40006,
+    SaveState = 40007, LoadState = 40008, QuickSave = 40009, QuickLoad = 40010, NextSlot = 40011,
+    PreviousSlot = 40012, RewindSecond = 40013,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.

@@ -34,6 +34,7 @@
 #include "frontend/gamepad.h"
 #include "frontend/key_mapper.h"
 #include "frontend/media.h"
+#include "frontend/states.h"
 #include "frontend/status_bar.h"
 #include "machine/cassette.h"
 #include "machine/frame.h"
@@ -174,6 +175,7 @@ void MainWindow::buildMenusAndToolbar() {
     QMenu* recent = new QMenu("Recent Files", file);
     file->insertMenu(menus.at("&File|Disk|")->menuAction(), recent);
     media_ = new Media(*this, recent);
+    states_ = new States(*this);
 
     fastTapeAndTyping_ = QSettings().value(kFastSetting, true).toBool();
     action(Command::FastTapeAndTyping)->setChecked(fastTapeAndTyping_);
@@ -294,6 +296,7 @@ void MainWindow::updateActivation() {
     if (inactive) {
         keys_.reset(); // keys released elsewhere never reach us
         modifierPresses_.fill(0);
+        setRewinding(false);
     }
     driver_->setHold(FrameDriver::Inactive, inactive);
 }
@@ -305,7 +308,7 @@ void MainWindow::updateRate() {
     const Machine& m = emu_.m();
     const bool busy = tape_running(m.tape) || m.input.typingActive || media_->starting();
     const bool fast = fastTapeAndTyping_ && busy && keys_.none();
-    driver_->setMaximumRate(!m.settings.frameRateNormal || fast);
+    driver_->setMaximumRate((!m.settings.frameRateNormal || fast) && !states_->rewinding());
     const bool showFast = fast && m.settings.frameRateNormal;
     if (showFast != showingFast_) status_->setState("3-fast", showFast ? "Fast" : "");
     showingFast_ = showFast;
@@ -314,7 +317,7 @@ void MainWindow::updateRate() {
 // The streams are fed, and heard, only while frames run at the Normal rate.
 // Feeding them again starts from silence rather than what the rings held.
 void MainWindow::updateSound() {
-    const bool fed = driver_->running() && !driver_->maximumRate();
+    const bool fed = driver_->running() && !driver_->maximumRate() && !states_->rewinding();
     if (fed == soundFed_) return;
     soundFed_ = fed;
     if (!audio_) return;
@@ -331,12 +334,17 @@ void MainWindow::updateTitle() {
 
 bool MainWindow::frameStep() {
     Machine& m = emu_.m();
+    if (states_->rewinding()) {
+        if (states_->rewindStep()) display_->present(m);
+        return true;
+    }
     if (machine_run_frame(m, emu_.io) != 0) {
         QTimer::singleShot(0, this, [this] { runCommand(Command::Debugger); });
         return false;
     }
     ++framesRun_;
     if (poll_input(m, keys_, {keypadJoystick_, gamepadHeld()})) toggleFullScreen();
+    states_->recordFrame();
     display_->present(m);
     if (!presentedOnce_) {
         presentedOnce_ = true;
@@ -351,6 +359,13 @@ bool MainWindow::frameStep() {
 }
 
 // ---- keyboard and joystick ------------------------------------------------------
+
+void MainWindow::setRewinding(bool on) {
+    if (on == states_->rewinding()) return;
+    states_->setRewinding(on);
+    updateRate();
+    updateSound();
+}
 
 void MainWindow::updateJoystickSources() {
     keypadJoystick_ = action(Command::JoystickKeypad)->isChecked();
@@ -382,6 +397,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && widget && widget->window() == this &&
         isActiveWindow() && !QApplication::activeModalWidget() && !QApplication::activePopupWidget()) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F7) {
+            if (!key->isAutoRepeat()) setRewinding(type == QEvent::KeyPress);
+            return true;
+        }
         // Menus keep their Alt accelerators; everything else is the machine's.
         // A release always counts, or a key let go while Alt is down would
         // stay pressed in the matrix.
@@ -455,7 +474,18 @@ void MainWindow::runCommand(Command id) {
     case Command::Reset:
         machine_reset(m);
         media_->machineReset();
+        states_->forgetHistory();
         driver_->restartPacing();
+        break;
+    case Command::SaveState: states_->saveState(); break;
+    case Command::LoadState: states_->loadState(); break;
+    case Command::QuickSave: states_->quickSave(); break;
+    case Command::QuickLoad: states_->quickLoad(); break;
+    case Command::NextSlot: states_->nextSlot(1); break;
+    case Command::PreviousSlot: states_->nextSlot(-1); break;
+    case Command::RewindSecond:
+        states_->rewindSeconds(1);
+        display_->present(m);
         break;
     case Command::Pause:
         driver_->setHold(FrameDriver::Paused, !driver_->held(FrameDriver::Paused));
@@ -514,6 +544,16 @@ void MainWindow::updateCassetteMenu(bool running) {
     action(Command::Play)->setEnabled(!running);
     action(Command::Record)->setEnabled(!running);
     action(Command::Stop)->setEnabled(running);
+}
+
+void MainWindow::stateLoaded() {
+    const Machine& m = emu_.m();
+    for (const SettingField field : startup_option_order())
+        if (const auto id = option_command_for(m.settings, field)) runCommand(*id);
+    media_->stateLoaded();
+    display_->present(m);
+    driver_->restartPacing();
+    updateRate();
 }
 
 // The picture as kolt-headless --screenshot writes it, under a new name.

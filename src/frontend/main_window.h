@@ -34,6 +34,7 @@ class FrameDriver;
 class Gamepad;
 class Media;
 class SdlAudio;
+class States;
 class StatusFields;
 struct CommandLine;
 
@@ -64,6 +65,7 @@ public:
     QString statusText(int field) const;
     StatusFields& status() { return *status_; }
     Media& media() { return *media_; }
+    States& states() { return *states_; }
     std::array<int, 3> statusEdges() const { return statusEdges_; }
     DisplayWidget* display() const { return display_; }
     FrameDriver* frameDriver() const { return driver_; }
@@ -80,6 +82,8 @@ public:
     // something done (a load cut at 0xFFFF) as a warning. Returns whether it was done.
     bool report(const FileOutcome& outcome);
     void updateCassetteMenu(bool running);
+    // A state was loaded: check marks, status fields and pacing follow its settings.
+    void stateLoaded();
 
     // Where File > Save Screenshot writes: a new kolt-YYYYMMDD-HHMMSS.png here.
     QString screenshotFolder;
@@ -119,6 +123,7 @@ private:
     void updateSound();
     void updateTitle();
     void updateJoystickSources();
+    void setRewinding(bool on);
     uint8_t gamepadHeld();
     void openAudio();
     void openDebugger();
@@ -133,6 +138,7 @@ private:
     DisplayWidget* display_ = nullptr;
     StatusFields* status_ = nullptr;
     Media* media_ = nullptr;
+    States* states_ = nullptr;
     std::array<int, 3> statusEdges_{50, 100, -1};
     std::map<Command, QAction*> actions_;
     std::map<CheckGroup, QActionGroup*> groups_;

@@ -9,6 +9,7 @@
 #include "files/vz_file.h"
 #include "frontend/main_window.h"
 #include "frontend/recent_files.h"
+#include "frontend/states.h"
 #include "frontend/status_bar.h"
 #include "input/keyboard.h"
 #include "machine/cassette.h"
@@ -86,8 +87,10 @@ bool Media::open(const QString& path, Source source) {
         break;
     }
     case MediaKind::State:
+        opened = w_.states().load(path);
+        break;
     case MediaKind::Unknown:
-        w_.showError("KOLT", "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk and .txt files.");
+        w_.showError("KOLT", "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk, .txt and .kstate files.");
         break;
     }
     if (opened) recent_->add(path);
@@ -104,6 +107,21 @@ void Media::whenReady(std::function<void()> start) {
 void Media::machineReset() {
     framesSinceReset_ = 0;
     readySeen_ = false;
+}
+
+void Media::stateLoaded() {
+    readySeen_ = true;
+    const Emulator& emu = w_.emulator();
+    for (int d = 0; d < 2; ++d) {
+        const std::string& name = emu.io.disks.name[size_t(d)];
+        const bool mounted = emu.io.disks.image[size_t(d)] != nullptr;
+        w_.status().set(d, QString(d == 0 ? "D1: " : "D2: ") + (mounted ? QString::fromStdString(name) : "None"));
+    }
+    tapeName_ = emu.io.tape.path.empty() ? QString() : file_name(QString::fromStdString(emu.io.tape.path));
+    tapeState_.clear();
+    tapeWasRunning_ = tape_running(emu.machine->tape);
+    showTape();
+    w_.updateCassetteMenu(tape_running(emu.machine->tape));
 }
 
 void Media::afterFrame() {

@@ -211,7 +211,7 @@ private slots:
         QTest::keyClick(w_.get(), Qt::Key_F5);
         QVERIFY(!w_->isRunning());
         QVERIFY(w_->windowTitle().endsWith("Paused"));
-        QCOMPARE(w_->statusText(3), QString("Paused"));
+        QVERIFY(w_->statusText(3).startsWith("Paused"));
         const uint64_t paused = w_->framesRun();
         QTest::qWait(100);
         QCOMPARE(w_->framesRun(), paused);
