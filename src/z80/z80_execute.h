@@ -36,11 +36,18 @@ enum class Idx { HL, IX, IY };
 template <class System> struct Core {
     System& sys;
     Z80Registers& r;
+    // PC and the slice budget live here while the core runs. The block gets
+    // cycles_left at every change (hooks read it during accesses) and PC
+    // before the loop and ED FE hooks.
+    uint16_t pc;
+    int32_t cycles_left;
+
+    Z80_INLINE Core(System& s, Z80Registers& regs) : sys(s), r(regs), pc(regs.pc), cycles_left(regs.cycles_left) {}
 
     // ---- bus ----------------------------------------------------------------
     Z80_INLINE uint8_t read(uint16_t a) { return z80_read_byte(sys, a); }
     Z80_INLINE void write(uint16_t a, uint8_t v) { z80_write_byte(sys, a, v); }
-    Z80_INLINE uint8_t fetch() { return read(r.pc++); }
+    Z80_INLINE uint8_t fetch() { return read(pc++); }
     Z80_INLINE uint16_t fetch16() {
         const uint8_t lo = fetch();
         return uint16_t(lo | fetch() << 8);
@@ -53,15 +60,24 @@ template <class System> struct Core {
         write(a, uint8_t(v));
         write(uint16_t(a + 1), uint8_t(v >> 8));
     }
+    // SP is read once and written once: a byte write may alias the block.
     Z80_INLINE void push(uint16_t v) {
-        write(--r.sp, uint8_t(v >> 8));
-        write(--r.sp, uint8_t(v));
+        const uint16_t s = r.sp;
+        r.sp = uint16_t(s - 2);
+        write(uint16_t(s - 1), uint8_t(v >> 8));
+        write(uint16_t(s - 2), uint8_t(v));
     }
     Z80_INLINE uint16_t pop() {
-        const uint8_t lo = read(r.sp++);
-        return uint16_t(lo | read(r.sp++) << 8);
+        const uint16_t s = r.sp;
+        r.sp = uint16_t(s + 2);
+        const uint8_t lo = read(s);
+        return uint16_t(lo | read(uint16_t(s + 1)) << 8);
     }
-    Z80_INLINE void charge(int t) { r.cycles_left -= t; }
+    Z80_INLINE void set_cycles_left(int32_t v) {
+        cycles_left = v;
+        r.cycles_left = v;
+    }
+    Z80_INLINE void charge(int t) { set_cycles_left(cycles_left - t); }
 
     // ---- registers ----------------------------------------------------------
     Z80_INLINE uint8_t a() const { return z80_hi(r.af); }
@@ -209,13 +225,13 @@ template <class System> struct Core {
 
     // ---- control ------------------------------------------------------------
     Z80_INLINE void halt() {
-        --r.pc; // back onto the 76 byte
+        --pc; // back onto the 76 byte
         r.int_state |= kZ80Halted;
-        r.cycles_left = 0; // the loop hook credits the rest of the slice at once
+        set_cycles_left(0); // the loop hook credits the rest of the slice at once
     }
     Z80_INLINE void jr_taken() {
         const int8_t e = int8_t(fetch());
-        r.pc = uint16_t(r.pc + e);
+        pc = uint16_t(pc + e);
         charge(kJrTaken);
     }
 
@@ -239,17 +255,17 @@ template <class System> struct Core {
                     z80_set_hi(r.bc, uint8_t(z80_hi(r.bc) - 1));
                     if (z80_hi(r.bc) != 0) {
                         const int8_t e = int8_t(fetch());
-                        r.pc = uint16_t(r.pc + e);
+                        pc = uint16_t(pc + e);
                         charge(kDjnzTaken);
                     } else {
-                        ++r.pc;
+                        ++pc;
                     }
                 } else if constexpr (y == 3) {
                     const int8_t e = int8_t(fetch());
-                    r.pc = uint16_t(r.pc + e);
+                    pc = uint16_t(pc + e);
                 } else if constexpr (y >= 4) {
                     if (condition<y - 4>()) jr_taken();
-                    else ++r.pc;
+                    else ++pc;
                 }
             } else if constexpr (z == 1) {
                 if constexpr (q == 0) rp<p, X>() = fetch16();
@@ -324,24 +340,24 @@ template <class System> struct Core {
         } else {
             if constexpr (z == 0) {
                 if (condition<y>()) {
-                    r.pc = pop();
+                    pc = pop();
                     charge(kRetTaken);
                 }
             } else if constexpr (z == 1) {
                 if constexpr (q == 0) rp2<p, X>() = pop();
-                else if constexpr (p == 0) r.pc = pop();
+                else if constexpr (p == 0) pc = pop();
                 else if constexpr (p == 1) {
                     uint16_t t = r.bc;
                     r.bc = r.bc_alt, r.bc_alt = t;
                     t = r.de, r.de = r.de_alt, r.de_alt = t;
                     t = r.hl, r.hl = r.hl_alt, r.hl_alt = t;
-                } else if constexpr (p == 2) r.pc = hl<X>();
+                } else if constexpr (p == 2) pc = hl<X>();
                 else r.sp = hl<X>();
             } else if constexpr (z == 2) {
-                if (condition<y>()) r.pc = fetch16();
-                else r.pc = uint16_t(r.pc + 2);
+                if (condition<y>()) pc = fetch16();
+                else pc = uint16_t(pc + 2);
             } else if constexpr (z == 3) {
-                if constexpr (y == 0) r.pc = fetch16();
+                if constexpr (y == 0) pc = fetch16();
                 else if constexpr (y == 1) {
                     if constexpr (kIndexed) execute_index_cb<X>();
                     else execute_cb();
@@ -368,30 +384,30 @@ template <class System> struct Core {
                 if (condition<y>()) {
                     const uint16_t target = fetch16();
                     charge(kCallTaken);
-                    push(r.pc);
-                    r.pc = target;
+                    push(pc);
+                    pc = target;
                 } else {
-                    r.pc = uint16_t(r.pc + 2);
+                    pc = uint16_t(pc + 2);
                 }
             } else if constexpr (z == 5) {
                 if constexpr (q == 0) push(rp2<p, X>());
                 else if constexpr (p == 0) {
                     const uint16_t target = fetch16();
-                    push(r.pc);
-                    r.pc = target;
+                    push(pc);
+                    pc = target;
                 } else if constexpr (p == 2) {
                     if constexpr (kIndexed) {} // DD ED: both bytes consumed, nothing else
                     else execute_ed();
                 } else {
                     constexpr Idx kPrefix = p == 1 ? Idx::IX : Idx::IY;
-                    if constexpr (kIndexed) --r.pc; // a second prefix replaces the first
+                    if constexpr (kIndexed) --pc; // a second prefix replaces the first
                     else execute_index<kPrefix>();
                 }
             } else if constexpr (z == 6) {
                 alu<y>(fetch());
             } else {
-                push(r.pc);
-                r.pc = uint16_t(y * 8);
+                push(pc);
+                pc = uint16_t(y * 8);
             }
         }
     }
@@ -477,14 +493,14 @@ template <class System> struct Core {
             else done = z80_hi(r.bc) == 0;
             if (done) {
                 block_flags<Z>(v);
-                r.cycles_left += kBlockLastRefund;
+                set_cycles_left(cycles_left + kBlockLastRefund);
                 return;
             }
             // CPDR never yields to the slice: it always runs to a match or BC = 0.
             if (Y == 7 && Z == 1) continue;
-            if (r.cycles_left > 0) continue;
+            if (cycles_left > 0) continue;
             block_flags<Z>(v); // BC or B is not 0 here, so P/V is set
-            r.pc = uint16_t(r.pc - 2);
+            pc = uint16_t(pc - 2);
             return;
         }
     }
@@ -493,9 +509,12 @@ template <class System> struct Core {
         [[maybe_unused]] constexpr int x = op_x(OP), y = op_y(OP), z = op_z(OP), p = op_p(OP), q = op_q(OP);
         charge(kCyclesED[OP]);
         if constexpr (OP == 0xED) {
-            --r.pc; // fetched again as a new prefix
+            --pc; // fetched again as a new prefix
         } else if constexpr (OP == 0xFE) {
+            r.pc = pc;
             z80_edfe_hook(sys, r);
+            pc = r.pc;
+            cycles_left = r.cycles_left;
         } else if constexpr (kCyclesED[OP] == 0 && !(x == 2 && y >= 6 && z <= 3)) {
             // undefined: both bytes consumed, nothing else
         } else if constexpr (x == 1) {
@@ -520,7 +539,7 @@ template <class System> struct Core {
             } else if constexpr (z == 5) {
                 if constexpr (y == 0) // RETN
                     r.int_state = uint8_t((r.int_state & ~kZ80Iff1) | ((r.int_state & kZ80IffSaved) ? kZ80Iff1 : 0));
-                r.pc = pop();
+                pc = pop();
             } else if constexpr (z == 6) {
                 r.int_state &= uint8_t(~(kZ80Im1 | kZ80Im2));
                 if constexpr (y == 2) r.int_state |= kZ80Im1;
@@ -529,7 +548,7 @@ template <class System> struct Core {
                 if constexpr (y == 0) r.i = a();
                 else if constexpr (y == 1) {} // LD R,A: there is no refresh register
                 else if constexpr (y == 2 || y == 3) {
-                    set_a(y == 2 ? r.i : uint8_t(-r.cycles_left));
+                    set_a(y == 2 ? r.i : uint8_t(-cycles_left));
                     set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kSZ[a()] | ((r.int_state & kZ80Iff1) ? kFlagPV : 0));
                 } else {
                     const uint8_t m = read(r.hl), acc = a();
@@ -548,6 +567,38 @@ template <class System> struct Core {
         } else {
             block_flags<z>(block_step<y, z>());
         }
+    }
+
+    // ---- the slice loop ---------------------------------------------------------------
+    static constexpr bool kHookDue = requires(System& s) { z80_loop_hook_due(s); };
+
+    // The loop hook runs after an instruction that leaves cycles_left below
+    // this; at least 1, so that the slice's last instruction and a HALT always
+    // reach the hook.
+    Z80_INLINE int32_t hook_limit() {
+        const int32_t due = z80_loop_hook_due(sys);
+        return due > 1 ? due : 1;
+    }
+
+    Z80_INLINE uint16_t run() {
+        int32_t limit = 0;
+        if constexpr (kHookDue) limit = hook_limit();
+        while (cycles_left >= 0) {
+            execute_main(fetch());
+            if constexpr (kHookDue) {
+                if (cycles_left >= limit) [[likely]]
+                    continue;
+            }
+            r.pc = pc;
+            z80_loop_hook(sys, r);
+            pc = r.pc; // an interrupt moves it
+            cycles_left = r.cycles_left;
+            if (r.stop_requested == 1) return pc;
+            if (cycles_left == 0 && (r.int_state & kZ80Halted)) break;
+            if constexpr (kHookDue) limit = hook_limit();
+        }
+        set_cycles_left(cycles_left + r.cycle_period);
+        return pc;
     }
 
     // ---- dispatch -------------------------------------------------------------------
@@ -594,6 +645,7 @@ template <class System> struct Core {
 template <class System> Z80_INLINE uint16_t z80_execute(System& sys, Z80Registers& r) {
     z80_detail::Core<System> core{sys, r};
     core.execute_main(core.fetch());
+    r.pc = core.pc;
     z80_loop_hook(sys, r);
     return r.pc;
 }
@@ -603,13 +655,8 @@ template <class System> Z80_INLINE uint16_t z80_execute(System& sys, Z80Register
 // still halted after its HALT has credited the rest of the slice cannot wake
 // before the next slice, so the slice ends there.
 template <class System> inline uint16_t z80_run(System& sys, Z80Registers& r) {
-    while (r.cycles_left >= 0) {
-        z80_execute(sys, r);
-        if (r.stop_requested == 1) return r.pc;
-        if (r.cycles_left == 0 && (r.int_state & kZ80Halted)) break;
-    }
-    r.cycles_left += r.cycle_period;
-    return r.pc;
+    z80_detail::Core<System> core{sys, r};
+    return core.run();
 }
 
 // Interrupt acceptance; a request with IFF1 clear is dropped, not held.
