@@ -27,6 +27,24 @@
 #define Z80_CASES64(F, n) Z80_CASES16(F, n) Z80_CASES16(F, n + 16) Z80_CASES16(F, n + 32) Z80_CASES16(F, n + 48)
 #define Z80_CASES256(F) Z80_CASES64(F, 0) Z80_CASES64(F, 64) Z80_CASES64(F, 128) Z80_CASES64(F, 192)
 
+#define Z80_OPCODES(X) \
+    X(00) X(01) X(02) X(03) X(04) X(05) X(06) X(07) X(08) X(09) X(0A) X(0B) X(0C) X(0D) X(0E) X(0F) \
+    X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(1A) X(1B) X(1C) X(1D) X(1E) X(1F) \
+    X(20) X(21) X(22) X(23) X(24) X(25) X(26) X(27) X(28) X(29) X(2A) X(2B) X(2C) X(2D) X(2E) X(2F) \
+    X(30) X(31) X(32) X(33) X(34) X(35) X(36) X(37) X(38) X(39) X(3A) X(3B) X(3C) X(3D) X(3E) X(3F) \
+    X(40) X(41) X(42) X(43) X(44) X(45) X(46) X(47) X(48) X(49) X(4A) X(4B) X(4C) X(4D) X(4E) X(4F) \
+    X(50) X(51) X(52) X(53) X(54) X(55) X(56) X(57) X(58) X(59) X(5A) X(5B) X(5C) X(5D) X(5E) X(5F) \
+    X(60) X(61) X(62) X(63) X(64) X(65) X(66) X(67) X(68) X(69) X(6A) X(6B) X(6C) X(6D) X(6E) X(6F) \
+    X(70) X(71) X(72) X(73) X(74) X(75) X(76) X(77) X(78) X(79) X(7A) X(7B) X(7C) X(7D) X(7E) X(7F) \
+    X(80) X(81) X(82) X(83) X(84) X(85) X(86) X(87) X(88) X(89) X(8A) X(8B) X(8C) X(8D) X(8E) X(8F) \
+    X(90) X(91) X(92) X(93) X(94) X(95) X(96) X(97) X(98) X(99) X(9A) X(9B) X(9C) X(9D) X(9E) X(9F) \
+    X(A0) X(A1) X(A2) X(A3) X(A4) X(A5) X(A6) X(A7) X(A8) X(A9) X(AA) X(AB) X(AC) X(AD) X(AE) X(AF) \
+    X(B0) X(B1) X(B2) X(B3) X(B4) X(B5) X(B6) X(B7) X(B8) X(B9) X(BA) X(BB) X(BC) X(BD) X(BE) X(BF) \
+    X(C0) X(C1) X(C2) X(C3) X(C4) X(C5) X(C6) X(C7) X(C8) X(C9) X(CA) X(CB) X(CC) X(CD) X(CE) X(CF) \
+    X(D0) X(D1) X(D2) X(D3) X(D4) X(D5) X(D6) X(D7) X(D8) X(D9) X(DA) X(DB) X(DC) X(DD) X(DE) X(DF) \
+    X(E0) X(E1) X(E2) X(E3) X(E4) X(E5) X(E6) X(E7) X(E8) X(E9) X(EA) X(EB) X(EC) X(ED) X(EE) X(EF) \
+    X(F0) X(F1) X(F2) X(F3) X(F4) X(F5) X(F6) X(F7) X(F8) X(F9) X(FA) X(FB) X(FC) X(FD) X(FE) X(FF)
+
 namespace z80_detail {
 
 using namespace z80_tables;
@@ -580,27 +598,6 @@ template <class System> struct Core {
         return due > 1 ? due : 1;
     }
 
-    Z80_INLINE uint16_t run() {
-        int32_t limit = 0;
-        if constexpr (kHookDue) limit = hook_limit();
-        while (cycles_left >= 0) {
-            execute_main(fetch());
-            if constexpr (kHookDue) {
-                if (cycles_left >= limit) [[likely]]
-                    continue;
-            }
-            r.pc = pc;
-            z80_loop_hook(sys, r);
-            pc = r.pc; // an interrupt moves it
-            cycles_left = r.cycles_left;
-            if (r.stop_requested == 1) return pc;
-            if (cycles_left == 0 && (r.int_state & kZ80Halted)) break;
-            if constexpr (kHookDue) limit = hook_limit();
-        }
-        set_cycles_left(cycles_left + r.cycle_period);
-        return pc;
-    }
-
     // ---- dispatch -------------------------------------------------------------------
 #define Z80_MAIN_CASE(n) \
     case (n): op_main<(n), Idx::HL>(); break;
@@ -655,8 +652,39 @@ template <class System> Z80_INLINE uint16_t z80_execute(System& sys, Z80Register
 // still halted after its HALT has credited the rest of the slice cannot wake
 // before the next slice, so the slice ends there.
 template <class System> inline uint16_t z80_run(System& sys, Z80Registers& r) {
-    z80_detail::Core<System> core{sys, r};
-    return core.run();
+    using namespace z80_detail;
+    Core<System> core{sys, r};
+    constexpr bool kHookDue = Core<System>::kHookDue;
+#define Z80_LABEL(n) &&op_##n,
+    static const void* const kOps[256] = {Z80_OPCODES(Z80_LABEL)};
+#undef Z80_LABEL
+    int32_t limit = 0;
+    if constexpr (kHookDue) limit = core.hook_limit();
+    if (core.cycles_left < 0) goto slice_end;
+    goto *kOps[core.fetch()];
+#define Z80_OP(n)                                                                         \
+    op_##n:                                                                               \
+    core.template op_main<0x##n, Idx::HL>();                                              \
+    if constexpr (kHookDue) {                                                             \
+        if (core.cycles_left >= limit) [[likely]]                                         \
+            goto *kOps[core.fetch()];                                                     \
+    }                                                                                     \
+    goto hook;
+    Z80_OPCODES(Z80_OP)
+#undef Z80_OP
+hook:
+    r.pc = core.pc;
+    r.cycles_left = core.cycles_left;
+    z80_loop_hook(sys, r);
+    core.pc = r.pc;
+    core.cycles_left = r.cycles_left;
+    if (r.stop_requested == 1) return core.pc;
+    if (core.cycles_left < 0 || (core.cycles_left == 0 && (r.int_state & kZ80Halted))) goto slice_end;
+    if constexpr (kHookDue) limit = core.hook_limit();
+    goto *kOps[core.fetch()];
+slice_end:
+    core.set_cycles_left(core.cycles_left + r.cycle_period);
+    return core.pc;
 }
 
 // Interrupt acceptance; a request with IFF1 clear is dropped, not held.
