@@ -4,6 +4,9 @@
 // and samples are handled out of line only when a boundary is crossed.
 #include "machine/frame.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "machine/bus.h"
 #include "machine/cassette.h"
 #include "machine/machine.h"
@@ -16,7 +19,17 @@ namespace {
 struct Bus {
     Machine& m;
     MachineIo& io;
+    bool breakpointsSet; // the loop hook then checks every instruction's PC
+    // cycles_left below which the loop hook has work; the first instruction
+    // of a run always reaches it, so a refill or a reset is seen at once.
+    int32_t hookDue = INT32_MAX;
 };
+
+Bus make_bus(Machine& m, MachineIo& io) {
+    const auto& words = m.breakpoints.bits;
+    const bool any = std::any_of(words.begin(), words.end(), [](uint64_t w) { return w != 0; });
+    return Bus{m, io, any};
+}
 
 inline uint8_t z80_read_byte(Bus& b, uint16_t address) { return bus_read(b.m, address); }
 inline void z80_write_byte(Bus& b, uint16_t address, uint8_t value) { bus_write(b.m, b.io, address, value); }
@@ -45,7 +58,9 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
     }
 }
 
-inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
+// The loop clocks after an instruction: lines, the interrupt, samples, the
+// tape and the breakpoint check.
+inline void loop_hook_work(Bus& b, Z80Registers& r) {
     Machine& m = b.m;
     LoopState& loop = m.loop;
     if (r.cycles_left > loop.lastCycleCount) loop.lastCycleCount += r.cycle_period;
@@ -66,8 +81,27 @@ inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
     r.stop_requested = breakpoint_at(m.breakpoints, r.pc);
     if (r.stop_requested) [[unlikely]]
         r.stop_pc = r.pc;
+}
+
+// The cycles_left value below which loop_hook_work next has more to do than
+// bank the cycles: a line or a sample completes there. The cycles of the
+// instructions in between are banked in one go, with the same sums. A running
+// tape and the breakpoint check need every instruction.
+inline int32_t loop_hook_due(const Machine& m, bool breakpointsSet) {
+    if (breakpointsSet || tape_running(m.tape)) return INT32_MAX;
+    const LoopState& loop = m.loop;
+    const int32_t line = loop.lastCycleCount + loop.lineAccumulator - kCyclesPerLine;
+    const int32_t sample = loop.lastCycleCount + loop.sampleAccumulator - loop.cyclesPerSample;
+    return std::max(line, sample);
+}
+
+inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
+    loop_hook_work(b, r);
+    b.hookDue = loop_hook_due(b.m, b.breakpointsSet);
     return r.pc;
 }
+
+inline int32_t z80_loop_hook_due(Bus& b) { return b.hookDue; }
 
 } // namespace
 
@@ -78,7 +112,7 @@ inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
 static void note_refill(Machine& m) { m.loop.lastCycleCount += m.z80.cycle_period; }
 
 uint8_t machine_run_frame(Machine& m, MachineIo& io) {
-    Bus bus{m, io};
+    Bus bus = make_bus(m, io);
     z80_run(bus, m.z80);
     if (!m.z80.stop_requested) note_refill(m); // z80_run returns early only on a stop, without refilling
     machine_flush_files(io);
@@ -88,7 +122,7 @@ uint8_t machine_run_frame(Machine& m, MachineIo& io) {
 // A halted CPU that has credited its slice ends the slice here too, so
 // stepping a HALT moves the clocks on to the interrupt as running does.
 void machine_step(Machine& m, MachineIo& io) {
-    Bus bus{m, io};
+    Bus bus = make_bus(m, io);
     z80_execute(bus, m.z80);
     const bool halted = (m.z80.int_state & kZ80Halted) && m.z80.cycles_left == 0;
     if (m.z80.cycles_left < 0 || halted) {
