@@ -83,24 +83,42 @@ inline void loop_hook_work(Bus& b, Z80Registers& r) {
         r.stop_pc = r.pc;
 }
 
-// The cycles_left value below which loop_hook_work next has more to do than
-// bank the cycles: a line or a sample completes there. The cycles of the
-// instructions in between are banked in one go, with the same sums. A running
-// tape and the breakpoint check need every instruction.
-inline int32_t loop_hook_due(const Machine& m, bool breakpointsSet) {
-    if (breakpointsSet || tape_running(m.tape)) return INT32_MAX;
-    const LoopState& loop = m.loop;
-    const int32_t line = loop.lastCycleCount + loop.lineAccumulator - kCyclesPerLine;
-    const int32_t sample = loop.lastCycleCount + loop.sampleAccumulator - loop.cyclesPerSample;
-    return std::max(line, sample);
+// The same work where no tape runs and no breakpoint is set, which is all
+// that needs doing at a line or sample boundary; then where the next one is.
+// Between boundaries the hook is not called (see z80_loop_hook_due) and the
+// cycles of those instructions are banked here in one sum.
+inline int32_t loop_hook_boundary(Bus& b, Z80Registers& r) {
+    Machine& m = b.m;
+    LoopState& loop = m.loop;
+    const int32_t now = r.cycles_left;
+    if (now > loop.lastCycleCount) loop.lastCycleCount += r.cycle_period;
+    const int32_t delta = loop.lastCycleCount - now;
+    loop.lastCycleCount = now;
+    loop.lineAccumulator += delta;
+    if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
+        advance_lines(b, r);
+    int32_t samples = loop.sampleAccumulator + delta;
+    const int32_t cyclesPerSample = loop.cyclesPerSample;
+    while (samples > cyclesPerSample) {
+        sound_push_sample(m.sound, m.state.speakerLevel);
+        samples -= cyclesPerSample;
+    }
+    loop.sampleAccumulator = samples;
+    r.stop_requested = 0;
+    return std::max(now + loop.lineAccumulator - kCyclesPerLine, now + samples - cyclesPerSample);
 }
 
 inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
-    loop_hook_work(b, r);
-    b.hookDue = loop_hook_due(b.m, b.breakpointsSet);
+    if (b.breakpointsSet || tape_running(b.m.tape)) [[unlikely]] {
+        loop_hook_work(b, r);
+        b.hookDue = INT32_MAX;
+    } else {
+        b.hookDue = loop_hook_boundary(b, r);
+    }
     return r.pc;
 }
 
+// cycles_left below which the loop hook has work to do.
 inline int32_t z80_loop_hook_due(Bus& b) { return b.hookDue; }
 
 } // namespace
