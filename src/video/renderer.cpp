@@ -76,34 +76,36 @@ constexpr std::array<uint64_t, 16> kPairs4 = [] {
     return t;
 }();
 
-// What a character code shows: which glyph, in which colours. Two tables, as
-// the bright colour of normal and inverse characters follows the colour set.
-struct CellStyle {
+// What a character code shows: which glyph, in which colours. Two colour
+// tables, as the bright colour of normal and inverse characters follows the
+// colour set; an entry is 16 bytes so that the index is one shift.
+struct CellColours {
     uint64_t background;
     uint64_t difference;
-    uint32_t glyphOffset; // into fontTable
 };
-constexpr CellStyle style(int glyph, uint8_t fg, uint8_t bg) {
-    return {splat(bg), splat(fg) ^ splat(bg), uint32_t(glyph * kGlyphRows)};
-}
+constexpr CellColours colours(uint8_t fg, uint8_t bg) { return {splat(bg), splat(fg) ^ splat(bg)}; }
 
-constexpr std::array<CellStyle, 256> cell_styles(uint8_t bright) {
-    std::array<CellStyle, 256> t{};
+constexpr std::array<CellColours, 256> cell_colours(uint8_t bright) {
+    std::array<CellColours, 256> t{};
     for (int code = 0; code < 256; ++code) {
-        if (code < 0x40) {
-            t[code] = style(code, bright, kDarkGreen);
-        } else if (code < 0x80) {
-            t[code] = style(code - 0x40, kDarkGreen, bright);
-        } else {
-            // Semigraphics take their colour from the code, not the colour set.
-            t[code] = style(64 + (code & 0x0F), uint8_t((code >> 4) & 7), kDarkGreen);
-        }
+        if (code < 0x40) t[code] = colours(bright, kDarkGreen);
+        else if (code < 0x80) t[code] = colours(kDarkGreen, bright);
+        else t[code] = colours(uint8_t((code >> 4) & 7), kDarkGreen); // semigraphics: colour from the code
     }
     return t;
 }
 
-constexpr std::array<std::array<CellStyle, 256>, 2> kCellStyles = {cell_styles(kGreen),
-                                                                   cell_styles(kLightOrange)};
+constexpr std::array<std::array<CellColours, 256>, 2> kCellColours = {cell_colours(kGreen),
+                                                                      cell_colours(kLightOrange)};
+
+// Offset of each code's glyph in fontTable: 64 characters shown normal and
+// inverse, then the 16 semigraphics patterns.
+constexpr std::array<uint16_t, 256> kGlyphOffset = [] {
+    std::array<uint16_t, 256> t{};
+    for (int code = 0; code < 256; ++code)
+        t[code] = uint16_t((code < 0x80 ? code & 0x3F : 64 + (code & 0x0F)) * kGlyphRows);
+    return t;
+}();
 
 static_assert((64 + 15) * kGlyphRows + kGlyphRows - 1 < kFontSize);
 
@@ -142,10 +144,12 @@ void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
         m.settings.extendedGfx > 0 ? m.state.extVideoRam.data() : m.state.memory.data() + kVideoRamAddress;
     source += (line / kGlyphRows) * kTextColumns;
     const uint8_t* font = m.fontTable.data() + line % kGlyphRows;
-    const CellStyle* styles = kCellStyles[colourSet].data();
+    const CellColours* cellColours = kCellColours[colourSet].data();
+#pragma GCC unroll 8
     for (int c = 0; c < kTextColumns; ++c) {
-        const CellStyle& s = styles[source[c]];
-        put(picture + 8 * c, s.background ^ (kBitMask[font[s.glyphOffset]] & s.difference));
+        const uint8_t code = source[c];
+        const CellColours& s = cellColours[code];
+        put(picture + 8 * c, s.background ^ (kBitMask[font[kGlyphOffset[code]]] & s.difference));
     }
 }
 
