@@ -49,6 +49,7 @@ inline void bus_write(Machine& m, MachineIo& io, uint16_t address, uint8_t value
         if (int32_t(address) <= m.settings.ramTop) m.state.memory[address] = value;
         return;
     }
+    if (m.loop.linesToPaint) render_pending_lines(m); // they show the latch and video memory as they were
     bus_write_slow(m, io, address, value);
 }
 

@@ -41,7 +41,7 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
     Machine& m = b.m;
     MachineState& s = m.state;
     while (m.loop.lineAccumulator > kCyclesPerLine) {
-        render_scanline(m);
+        ++m.loop.linesToPaint; // painted by render_pending_lines
         // Keys change at a fixed point of the video frame, away from the
         // interrupt in which the ROM scans the keyboard.
         if (s.scanline == first_active_line(s.timing)) s.keyboardRows = m.input.pendingRows;
@@ -132,6 +132,7 @@ static void note_refill(Machine& m) { m.loop.lastCycleCount += m.z80.cycle_perio
 uint8_t machine_run_frame(Machine& m, MachineIo& io) {
     Bus bus = make_bus(m, io);
     z80_run(bus, m.z80);
+    render_pending_lines(m);
     if (!m.z80.stop_requested) note_refill(m); // z80_run returns early only on a stop, without refilling
     machine_flush_files(io);
     return m.z80.stop_requested;
@@ -142,6 +143,7 @@ uint8_t machine_run_frame(Machine& m, MachineIo& io) {
 void machine_step(Machine& m, MachineIo& io) {
     Bus bus = make_bus(m, io);
     z80_execute(bus, m.z80);
+    render_pending_lines(m);
     const bool halted = (m.z80.int_state & kZ80Halted) && m.z80.cycles_left == 0;
     if (m.z80.cycles_left < 0 || halted) {
         m.z80.cycles_left += m.z80.cycle_period;

@@ -196,9 +196,11 @@ void paint_graphics(const Machine& m, uint8_t* picture, int line, int colourSet)
 
 } // namespace
 
-void render_scanline(Machine& m) {
+namespace {
+
+void render_line(Machine& m, int32_t scanline) {
     MachineState& s = m.state;
-    const int row = s.scanline - (s.timing.blankLines + s.timing.extraLines);
+    const int row = scanline - (s.timing.blankLines + s.timing.extraLines);
     // Lines above and below the border rows paint nothing; this also keeps a
     // stray scanline or timing value from reaching outside the frame.
     if (row < 0 || row >= kFrameHeight) return;
@@ -221,4 +223,21 @@ void render_scanline(Machine& m) {
         paint_graphics(m, px + kPictureLeft, line, colourSet);
     else
         paint_text(m, px + kPictureLeft, line, colourSet);
+}
+
+} // namespace
+
+void render_scanline(Machine& m) { render_line(m, m.state.scanline); }
+
+void render_pending_lines(Machine& m) {
+    int32_t count = m.loop.linesToPaint;
+    if (count == 0) return;
+    m.loop.linesToPaint = 0;
+    const int32_t lines = m.state.timing.linesPerFrame;
+    int32_t line = m.state.scanline - count;
+    while (line < 0) line += lines;
+    for (; count > 0; --count) {
+        render_line(m, line);
+        if (++line == lines) line = 0;
+    }
 }

@@ -35,3 +35,10 @@ using FontTable = std::array<uint8_t, kFontSize>;
 
 // Paints the line m.state.scanline has just completed (at most one row).
 void render_scanline(Machine& m);
+
+// Paints the lines the loop has completed since the last call, in order. The
+// loop only counts them (LoopState::linesToPaint); they are painted before
+// anything they show can change (a write to the latch or video memory, a port
+// write) and before the frame step returns, so the picture is the same as if
+// each had been painted as it completed, with far fewer trips.
+void render_pending_lines(Machine& m);
