@@ -194,14 +194,12 @@ template <class System> struct Core {
     }
     Z80_INLINE uint8_t inc8(uint8_t v) {
         const uint8_t res = uint8_t(v + 1);
-        set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kSZ[res] | ((res & 0x0F) == 0 ? kFlagH : 0) |
-              (res == 0x80 ? kFlagPV : 0));
+        set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kIncFlags[res]);
         return res;
     }
     Z80_INLINE uint8_t dec8(uint8_t v) {
         const uint8_t res = uint8_t(v - 1);
-        set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kSZ[res] | ((v & 0x0F) == 0 ? kFlagH : 0) |
-              (res == 0x7F ? kFlagPV : 0) | kFlagN);
+        set_f((f() & (kFlagC | kFlag5 | kFlag3)) | kDecFlags[res]);
         return res;
     }
     Z80_INLINE uint16_t add16(uint16_t x, uint16_t v) {
