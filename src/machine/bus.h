@@ -12,7 +12,8 @@
 // cassette input (0 while tapeLevel > 181). The latch drives the speaker (bits
 // 0 and 5), the cassette output (bits 1 and 2), graphics mode (bit 3) and the
 // colour set (bit 4). The hooks are inline: they run for every byte the
-// processor touches, and the common cases (ROM, RAM) come first.
+// processor touches. Plain memory is one range test and the ramTop compare;
+// everything else is out of line, so the common case stays short.
 #pragma once
 
 #include <cstdint>

@@ -6,11 +6,16 @@
 // glyph row up in fontTable for every cell instead of in a table expanded per
 // font: such a cache would have to notice a font load and live in the Machine,
 // and the look-up is cheap. Keeping the colours of each code pre-splatted
-// (12 KB of tables) beat splatting them per cell by about 10 %.
+// (8 KB of tables) beat splatting them per cell by about 10 %.
 // Measured with g++ 12 -O3 on one core, per PAL VZ200 frame (312 lines, 243
 // painted): a per-pixel version took 19.5 us in text, 87 us in mode 2 and
-// 158 us in mode 7; this one about 8.3, 5.1 and 6.3 us, a few per cent of the
-// 200 us a whole host frame may take at 5000 frames per second.
+// 158 us in mode 7; this one about 8.3, 5.1 and 6.3 us at first. Colours in
+// 16-byte entries (the index is one shift), the glyph offsets in a table of
+// their own and eight cells per loop step took text from 5.8 to 5.3 us (CPU
+// time on this machine, where modes 2 and 7 take about 4.0). At 30,000 frames
+// a second a host frame has 33 us, so the lines are painted in batches
+// (render_pending_lines): one painted between two instructions cost about
+// twice as much, the caches then holding the processor's working set.
 #include "video/renderer.h"
 
 #include <bit>

@@ -3,15 +3,39 @@
 //
 // Design note. Every opcode is a function template specialised on its opcode
 // byte and on the register that stands for HL (HL itself, IX after DD, IY after
-// FD); its body decodes the opcode's fields with `if constexpr`, so each case
-// of the dispatch switch compiles to straight-line code with its cycle charge a
-// constant. The unprefixed space and the two index spaces are the same
-// template, which is how DD and FD reuse every unprefixed opcode: an opcode
-// without an HL operand behaves, and costs, as unprefixed. Registers stay in the register block
-// rather than in locals: the machine's loop hook sees the block after every
-// instruction, and copying nine registers out and back per instruction cost
-// more than the loads it saved. Hooks are found by argument-dependent lookup
-// on the system type and inline into the executor.
+// FD); its body decodes the opcode's fields with `if constexpr`, so each opcode
+// compiles to straight-line code with its cycle charge a constant. The
+// unprefixed space and the two index spaces are the same template, which is
+// how DD and FD reuse every unprefixed opcode: an opcode without an HL operand
+// behaves, and costs, as unprefixed. Hooks are found by argument-dependent
+// lookup on the system type and inline into the executor.
+//
+// Speed, measured on the exerciser under the CP/M harness with g++ 12 -O3:
+// host instructions (callgrind) over 47 M T-states sampled at 22 points of a
+// whole run, and CPU time on this machine.
+//  - PC and the budget live in locals of the running core; the budget is
+//    written through at every change, as the machine's write hooks read it.
+//    PUSH and POP read SP once and write it once. A byte store may alias the
+//    block, so before this every instruction reloaded PC from memory after
+//    storing it: 197 M -> 186 M instructions but 29 % less time, the gain
+//    being that store-to-load chain rather than the count.
+//  - z80_run jumps through a table of label addresses (a GCC and Clang
+//    extension), each opcode ending in its own fetch and jump, and PC and the
+//    budget are written to the block just before the loop hook, so neither is
+//    reloaded after it: 186 M -> 168 M, 6 % less time.
+//  - INC and DEC take their flags from two tables: 2 % fewer instructions,
+//    no change in time beyond the noise.
+//  - z80_loop_hook_due lets the machine skip its hook between line and sample
+//    boundaries (frame.cpp).
+// Tried and dropped:
+//  - Copying the hook, the checks and the dispatch into each of the 256
+//    opcodes: 161 M instructions, yet 40 % slower, as GCC no longer kept PC
+//    in a register across the copies.
+//  - A and F, or all main registers, in locals written back before each hook:
+//    204 M to 331 M instructions and slower; GCC recombined AF in every opcode,
+//    spilled, and turned the write-back into vector shuffles.
+//  - The whole block copied to a local and back around each hook: four times
+//    slower, the differently sized copies stalling store-to-load forwarding.
 #pragma once
 
 #include "z80/z80.h"
@@ -27,6 +51,7 @@
 #define Z80_CASES64(F, n) Z80_CASES16(F, n) Z80_CASES16(F, n + 16) Z80_CASES16(F, n + 32) Z80_CASES16(F, n + 48)
 #define Z80_CASES256(F) Z80_CASES64(F, 0) Z80_CASES64(F, 64) Z80_CASES64(F, 128) Z80_CASES64(F, 192)
 
+// The same 256 opcodes as hex tokens, which labels can be pasted from.
 #define Z80_OPCODES(X) \
     X(00) X(01) X(02) X(03) X(04) X(05) X(06) X(07) X(08) X(09) X(0A) X(0B) X(0C) X(0D) X(0E) X(0F) \
     X(10) X(11) X(12) X(13) X(14) X(15) X(16) X(17) X(18) X(19) X(1A) X(1B) X(1C) X(1D) X(1E) X(1F) \
@@ -649,6 +674,11 @@ template <class System> Z80_INLINE uint16_t z80_execute(System& sys, Z80Register
 // early, budget untouched, when the loop hook requests a stop. A CPU that is
 // still halted after its HALT has credited the rest of the slice cannot wake
 // before the next slice, so the slice ends there.
+//
+// Each unprefixed opcode has a label here and ends by fetching the next one
+// and jumping through kOps itself, so the host predicts each jump from the
+// opcode it follows. Everything between two jumps is inlined; prefixed
+// opcodes dispatch with a switch inside their opcode's code.
 template <class System> inline uint16_t z80_run(System& sys, Z80Registers& r) {
     using namespace z80_detail;
     Core<System> core{sys, r};
@@ -656,17 +686,17 @@ template <class System> inline uint16_t z80_run(System& sys, Z80Registers& r) {
 #define Z80_LABEL(n) &&op_##n,
     static const void* const kOps[256] = {Z80_OPCODES(Z80_LABEL)};
 #undef Z80_LABEL
-    int32_t limit = 0;
+    int32_t limit = 0; // the loop hook is skipped while cycles_left stays at or above this
     if constexpr (kHookDue) limit = core.hook_limit();
     if (core.cycles_left < 0) goto slice_end;
     goto *kOps[core.fetch()];
-#define Z80_OP(n)                                                                         \
-    op_##n:                                                                               \
-    core.template op_main<0x##n, Idx::HL>();                                              \
-    if constexpr (kHookDue) {                                                             \
-        if (core.cycles_left >= limit) [[likely]]                                         \
-            goto *kOps[core.fetch()];                                                     \
-    }                                                                                     \
+#define Z80_OP(n)                                                 \
+    op_##n:                                                       \
+    core.template op_main<0x##n, Idx::HL>();                      \
+    if constexpr (kHookDue) {                                     \
+        if (core.cycles_left >= limit) [[likely]]                 \
+            goto *kOps[core.fetch()];                             \
+    }                                                             \
     goto hook;
     Z80_OPCODES(Z80_OP)
 #undef Z80_OP
@@ -674,7 +704,7 @@ hook:
     r.pc = core.pc;
     r.cycles_left = core.cycles_left;
     z80_loop_hook(sys, r);
-    core.pc = r.pc;
+    core.pc = r.pc; // an interrupt moves it
     core.cycles_left = r.cycles_left;
     if (r.stop_requested == 1) return core.pc;
     if (core.cycles_left < 0 || (core.cycles_left == 0 && (r.int_state & kZ80Halted))) goto slice_end;
