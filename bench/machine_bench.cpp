@@ -1,8 +1,10 @@
 // Whole-machine speed at the Maximum frame rate: host frames per second with
 // rendering, sound sampling and the loop hook, on the built-in program and on a
-// busy program that fills video RAM and toggles the latch's speaker bits; each
-// also with the rewind history recording after every frame, as the desktop
-// program does, to show what recording costs.
+// busy program that fills video RAM and toggles the latch's speaker bits, each
+// with the extended graphics off and on (on is the default setting: video RAM
+// writes then reach the extended bank too, and the renderer reads from it);
+// each also with the rewind history recording after every frame, as the
+// desktop program does, to show what recording costs.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -26,17 +28,19 @@ void run_frames(benchmark::State& state, Emulator& emu, RewindHistory* history =
     if (history) state.counters["history_MB"] = double(history->memory_bytes()) / (1 << 20);
 }
 
-void prepare(Emulator& emu) {
+void prepare(Emulator& emu, int32_t extendedGfx = kGfxAustralian) {
     settings_set_path(emu.m().settings.romFile, "/nonexistent/kolt-bench-rom");
+    emu.m().settings.extendedGfx = extendedGfx;
     machine_reset(emu.m());
 }
 
-void BM_MachineBuiltinProgram(benchmark::State& state) {
+void BM_MachineBuiltinProgram(benchmark::State& state, int32_t extendedGfx) {
     Emulator emu;
-    prepare(emu);
+    prepare(emu, extendedGfx);
     run_frames(state, emu);
 }
-BENCHMARK(BM_MachineBuiltinProgram)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_MachineBuiltinProgram, gfx_none, kGfxNone)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_MachineBuiltinProgram, gfx_australian, kGfxAustralian)->MinTime(2.0);
 
 void BM_MachineBuiltinProgramRewind(benchmark::State& state) {
     Emulator emu;
@@ -70,13 +74,14 @@ void start_busy_program(Emulator& emu) {
     emu.m().z80.pc = 0x8000;
 }
 
-void BM_MachineBusyProgram(benchmark::State& state) {
+void BM_MachineBusyProgram(benchmark::State& state, int32_t extendedGfx) {
     Emulator emu;
-    prepare(emu);
+    prepare(emu, extendedGfx);
     start_busy_program(emu);
     run_frames(state, emu);
 }
-BENCHMARK(BM_MachineBusyProgram)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_MachineBusyProgram, gfx_none, kGfxNone)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_MachineBusyProgram, gfx_australian, kGfxAustralian)->MinTime(2.0);
 
 void BM_MachineBusyProgramRewind(benchmark::State& state) {
     Emulator emu;

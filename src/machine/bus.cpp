@@ -1,10 +1,22 @@
 #include "machine/bus.h"
 
+#include <array>
+#include <bit>
 #include <cstring>
 
 #include "machine/machine_io.h"
 
 namespace {
+
+// Byte i is 0xFF where bit i of the index is set: the rows a keyboard read
+// leaves out, as its address bits A0-A7 are high.
+constexpr std::array<uint64_t, 256> kUnselectedRows = [] {
+    std::array<uint64_t, 256> t{};
+    for (int select = 0; select < 256; ++select)
+        for (int row = 0; row < 8; ++row)
+            if (select & (1 << row)) t[size_t(select)] |= uint64_t(0xFF) << (8 * row);
+    return t;
+}();
 
 // A non-zero byte written to video RAM while the beam is in the picture
 // leaves an 8-pixel grey mark where the beam is, as the processor's access
@@ -38,6 +50,31 @@ void write_latch(Machine& m, MachineIo& io, uint8_t value) {
 }
 
 } // namespace
+
+// The AND of the selected rows, eight at once: unselected rows become 0xFF,
+// then the eight bytes are folded together.
+uint8_t keyboard_status(const Machine& m, uint16_t address) {
+    uint64_t rows;
+    static_assert(sizeof rows == sizeof m.state.keyboardRows);
+    std::memcpy(&rows, m.state.keyboardRows.data(), sizeof rows);
+    if constexpr (std::endian::native == std::endian::big) rows = __builtin_bswap64(rows); // row 0 in the low byte
+    rows |= kUnselectedRows[uint8_t(address)];
+    rows &= rows >> 32;
+    rows &= rows >> 16;
+    rows &= rows >> 8;
+    uint8_t value = uint8_t(rows);
+    if (m.state.scanline > m.state.timing.pictureEndLine) value &= 0x7F;
+    if (m.state.tapeLevel > 181) value &= 0xBF;
+    return value;
+}
+
+uint8_t bus_read_slow(const Machine& m, uint16_t address) {
+    if (int32_t(address) > m.settings.ramTop) return 0x7F;
+    if (address < 0x6800 || address >= 0x7800) return m.state.memory[address];
+    if (address >= 0x7000)
+        return m.settings.extendedGfx > 0 ? m.state.extVideoRam[ext_video_index(m, address)] : m.state.memory[address];
+    return keyboard_status(m, address);
+}
 
 void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value) {
     MachineState& s = m.state;

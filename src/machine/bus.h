@@ -12,7 +12,8 @@
 // cassette input (0 while tapeLevel > 181). The latch drives the speaker (bits
 // 0 and 5), the cassette output (bits 1 and 2), graphics mode (bit 3) and the
 // colour set (bit 4). The hooks are inline: they run for every byte the
-// processor touches, and the common cases (ROM, RAM) come first.
+// processor touches. Plain memory is one range test and the ramTop compare;
+// everything else is out of line, so the common case stays short.
 #pragma once
 
 #include <cstdint>
@@ -23,28 +24,22 @@ struct MachineIo;
 
 inline constexpr uint16_t kGermanLatchCopy = 0x783B; // where the ROM keeps its copy of the latch
 
-inline uint8_t keyboard_status(const Machine& m, uint16_t address) {
-    uint8_t value = 0xFF;
-    const uint8_t select = uint8_t(address);
-    for (int row = 0; row < 8; ++row)
-        if (!(select & (1 << row))) value &= m.state.keyboardRows[row];
-    if (m.state.scanline > m.state.timing.pictureEndLine) value &= 0x7F;
-    if (m.state.tapeLevel > 181) value &= 0xBF;
-    return value;
-}
+// The keyboard and status byte that a read of 0x6800-0x6FFF returns.
+uint8_t keyboard_status(const Machine& m, uint16_t address);
 
 // Where the processor's video RAM address lands in the bank it has selected.
 inline size_t ext_video_index(const Machine& m, uint16_t address) {
     return size_t(m.state.extGfxMode & 3) * kExtVideoBankSize + (address - kVideoRamAddress);
 }
 
+// The rare paths of a read: above ramTop, video RAM, the keyboard.
+uint8_t bus_read_slow(const Machine& m, uint16_t address);
+
 inline uint8_t bus_read(const Machine& m, uint16_t address) {
-    if (int32_t(address) > m.settings.ramTop) [[unlikely]]
-        return 0x7F;
-    if (address < 0x6800 || address >= 0x7800) return m.state.memory[address];
-    if (address >= 0x7000)
-        return m.settings.extendedGfx > 0 ? m.state.extVideoRam[ext_video_index(m, address)] : m.state.memory[address];
-    return keyboard_status(m, address);
+    // Outside 0x6800-0x77FF, and not above ramTop, memory answers itself.
+    if (uint16_t(address - 0x6800) >= 0x1000 && int32_t(address) <= m.settings.ramTop) [[likely]]
+        return m.state.memory[address];
+    return bus_read_slow(m, address);
 }
 
 // The rare paths of a write: the German mode hook, video RAM, the latch.
@@ -55,6 +50,7 @@ inline void bus_write(Machine& m, MachineIo& io, uint16_t address, uint8_t value
         if (int32_t(address) <= m.settings.ramTop) m.state.memory[address] = value;
         return;
     }
+    if (m.loop.linesToPaint) render_pending_lines(m); // they show the latch and video memory as they were
     bus_write_slow(m, io, address, value);
 }
 

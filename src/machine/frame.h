@@ -3,11 +3,13 @@
 // tape samples, and the frame step.
 //
 // A host frame is cycle_period T-states (1/50 s); a video frame is
-// linesPerFrame lines of 228 T-states. After every instruction the loop hook
-// renders each completed line, raises the interrupt on reaching interruptLine,
-// pushes one speaker sample every cyclesPerSample T-states (about 882 a frame,
-// 44100 a second), advances a playing tape, and checks the breakpoint set. The
-// scanline counter runs on across host frames; nothing realigns the two clocks.
+// linesPerFrame lines of 228 T-states. The loop hook completes each line (it
+// is painted before anything it shows can change), raises the interrupt on
+// reaching interruptLine, pushes one speaker sample every cyclesPerSample
+// T-states (about 882 a frame, 44100 a second), advances a playing tape, and
+// checks the breakpoint set, all as if it ran after every instruction; it runs
+// only where there is work. The scanline counter runs on across host frames;
+// nothing realigns the two clocks.
 #pragma once
 
 #include <cstdint>

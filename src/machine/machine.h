@@ -93,6 +93,7 @@ struct LoopState {
     int32_t lineAccumulator = 0;   // cycles not yet turned into scanlines
     int32_t sampleAccumulator = 0; // cycles not yet turned into audio samples
     int32_t cyclesPerSample = 0;   // cycle_period / 882: about 882 samples per host frame
+    int32_t linesToPaint = 0;      // completed lines not painted yet; 0 between frame steps
     bool started = false;          // set by the first reset
 };
 

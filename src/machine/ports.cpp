@@ -27,6 +27,7 @@ uint8_t port_in(Machine& m, MachineIo& io, uint8_t port) {
 }
 
 void port_out(Machine& m, MachineIo& io, uint8_t port, uint8_t value) {
+    if (m.loop.linesToPaint) render_pending_lines(m); // they show the extended-graphics mode as it was
     const Settings& cfg = m.settings;
     if (setting_enabled(cfg.extendedSound) && port == cfg.soundChipPort) sn76489_write(m.sound.chip, value);
     if (cfg.extendedGfx == kGfxAustralian && port == 32) {

@@ -6,11 +6,16 @@
 // glyph row up in fontTable for every cell instead of in a table expanded per
 // font: such a cache would have to notice a font load and live in the Machine,
 // and the look-up is cheap. Keeping the colours of each code pre-splatted
-// (12 KB of tables) beat splatting them per cell by about 10 %.
+// (8 KB of tables) beat splatting them per cell by about 10 %.
 // Measured with g++ 12 -O3 on one core, per PAL VZ200 frame (312 lines, 243
 // painted): a per-pixel version took 19.5 us in text, 87 us in mode 2 and
-// 158 us in mode 7; this one about 8.3, 5.1 and 6.3 us, a few per cent of the
-// 200 us a whole host frame may take at 5000 frames per second.
+// 158 us in mode 7; this one about 8.3, 5.1 and 6.3 us at first. Colours in
+// 16-byte entries (the index is one shift), the glyph offsets in a table of
+// their own and eight cells per loop step took text from 5.8 to 5.3 us (CPU
+// time on this machine, where modes 2 and 7 take about 4.0). At 30,000 frames
+// a second a host frame has 33 us, so the lines are painted in batches
+// (render_pending_lines): one painted between two instructions cost about
+// twice as much, the caches then holding the processor's working set.
 #include "video/renderer.h"
 
 #include <bit>
@@ -76,34 +81,36 @@ constexpr std::array<uint64_t, 16> kPairs4 = [] {
     return t;
 }();
 
-// What a character code shows: which glyph, in which colours. Two tables, as
-// the bright colour of normal and inverse characters follows the colour set.
-struct CellStyle {
+// What a character code shows: which glyph, in which colours. Two colour
+// tables, as the bright colour of normal and inverse characters follows the
+// colour set; an entry is 16 bytes so that the index is one shift.
+struct CellColours {
     uint64_t background;
     uint64_t difference;
-    uint32_t glyphOffset; // into fontTable
 };
-constexpr CellStyle style(int glyph, uint8_t fg, uint8_t bg) {
-    return {splat(bg), splat(fg) ^ splat(bg), uint32_t(glyph * kGlyphRows)};
-}
+constexpr CellColours colours(uint8_t fg, uint8_t bg) { return {splat(bg), splat(fg) ^ splat(bg)}; }
 
-constexpr std::array<CellStyle, 256> cell_styles(uint8_t bright) {
-    std::array<CellStyle, 256> t{};
+constexpr std::array<CellColours, 256> cell_colours(uint8_t bright) {
+    std::array<CellColours, 256> t{};
     for (int code = 0; code < 256; ++code) {
-        if (code < 0x40) {
-            t[code] = style(code, bright, kDarkGreen);
-        } else if (code < 0x80) {
-            t[code] = style(code - 0x40, kDarkGreen, bright);
-        } else {
-            // Semigraphics take their colour from the code, not the colour set.
-            t[code] = style(64 + (code & 0x0F), uint8_t((code >> 4) & 7), kDarkGreen);
-        }
+        if (code < 0x40) t[code] = colours(bright, kDarkGreen);
+        else if (code < 0x80) t[code] = colours(kDarkGreen, bright);
+        else t[code] = colours(uint8_t((code >> 4) & 7), kDarkGreen); // semigraphics: colour from the code
     }
     return t;
 }
 
-constexpr std::array<std::array<CellStyle, 256>, 2> kCellStyles = {cell_styles(kGreen),
-                                                                   cell_styles(kLightOrange)};
+constexpr std::array<std::array<CellColours, 256>, 2> kCellColours = {cell_colours(kGreen),
+                                                                      cell_colours(kLightOrange)};
+
+// Offset of each code's glyph in fontTable: 64 characters shown normal and
+// inverse, then the 16 semigraphics patterns.
+constexpr std::array<uint16_t, 256> kGlyphOffset = [] {
+    std::array<uint16_t, 256> t{};
+    for (int code = 0; code < 256; ++code)
+        t[code] = uint16_t((code < 0x80 ? code & 0x3F : 64 + (code & 0x0F)) * kGlyphRows);
+    return t;
+}();
 
 static_assert((64 + 15) * kGlyphRows + kGlyphRows - 1 < kFontSize);
 
@@ -142,10 +149,12 @@ void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
         m.settings.extendedGfx > 0 ? m.state.extVideoRam.data() : m.state.memory.data() + kVideoRamAddress;
     source += (line / kGlyphRows) * kTextColumns;
     const uint8_t* font = m.fontTable.data() + line % kGlyphRows;
-    const CellStyle* styles = kCellStyles[colourSet].data();
+    const CellColours* cellColours = kCellColours[colourSet].data();
+#pragma GCC unroll 8
     for (int c = 0; c < kTextColumns; ++c) {
-        const CellStyle& s = styles[source[c]];
-        put(picture + 8 * c, s.background ^ (kBitMask[font[s.glyphOffset]] & s.difference));
+        const uint8_t code = source[c];
+        const CellColours& s = cellColours[code];
+        put(picture + 8 * c, s.background ^ (kBitMask[font[kGlyphOffset[code]]] & s.difference));
     }
 }
 
@@ -192,9 +201,11 @@ void paint_graphics(const Machine& m, uint8_t* picture, int line, int colourSet)
 
 } // namespace
 
-void render_scanline(Machine& m) {
+namespace {
+
+void render_line(Machine& m, int32_t scanline) {
     MachineState& s = m.state;
-    const int row = s.scanline - (s.timing.blankLines + s.timing.extraLines);
+    const int row = scanline - (s.timing.blankLines + s.timing.extraLines);
     // Lines above and below the border rows paint nothing; this also keeps a
     // stray scanline or timing value from reaching outside the frame.
     if (row < 0 || row >= kFrameHeight) return;
@@ -217,4 +228,21 @@ void render_scanline(Machine& m) {
         paint_graphics(m, px + kPictureLeft, line, colourSet);
     else
         paint_text(m, px + kPictureLeft, line, colourSet);
+}
+
+} // namespace
+
+void render_scanline(Machine& m) { render_line(m, m.state.scanline); }
+
+void render_pending_lines(Machine& m) {
+    int32_t count = m.loop.linesToPaint;
+    if (count == 0) return;
+    m.loop.linesToPaint = 0;
+    const int32_t lines = m.state.timing.linesPerFrame;
+    int32_t line = m.state.scanline - count;
+    while (line < 0) line += lines;
+    for (; count > 0; --count) {
+        render_line(m, line);
+        if (++line == lines) line = 0;
+    }
 }

@@ -1,10 +1,10 @@
 // Scanline renderer of the MC6847 picture.
 //
-// The loop hook calls render_scanline each time the beam has completed a line
-// (228 T-states), with `scanline` holding that line. The line is painted into
-// frameBuffer as border, text/semigraphics or graphics from the latch, the
-// extended-graphics mode register and video memory as they are at that moment,
-// so mid-frame changes show part-way down the picture. frameBuffer holds
+// Each line the beam completes (228 T-states) is painted into frameBuffer as
+// border, text/semigraphics or graphics from the latch, the extended-graphics
+// mode register and video memory as they are at that moment, so mid-frame
+// changes show part-way down the picture. The loop counts completed lines and
+// render_pending_lines paints them before any of that can change. frameBuffer holds
 // palette indices: 25 top-border rows, 192 active rows, 26 bottom-border rows,
 // each 320 pixels (32 border, 256 picture, 32 border). Not emulated: the
 // 6847's external character generator and its alphanumeric-inverse pin.
@@ -35,3 +35,10 @@ using FontTable = std::array<uint8_t, kFontSize>;
 
 // Paints the line m.state.scanline has just completed (at most one row).
 void render_scanline(Machine& m);
+
+// Paints the lines the loop has completed since the last call, in order. The
+// loop only counts them (LoopState::linesToPaint); they are painted before
+// anything they show can change (a write to the latch or video memory, a port
+// write) and before the frame step returns, so the picture is the same as if
+// each had been painted as it completed, with far fewer trips.
+void render_pending_lines(Machine& m);

@@ -4,8 +4,9 @@
 // the entry of its opcode in one of five cycle tables when it is dispatched,
 // plus the extra cost of a taken branch and the per-iteration cost of the block
 // instructions; there are no wait states and no separate M1 cycle. It reaches
-// the machine only through six hooks, found by argument-dependent lookup on the
-// system type the core is instantiated for (see z80_execute.h), so they inline.
+// the machine only through six hooks (and an optional seventh, below), found
+// by argument-dependent lookup on the system type the core is instantiated for
+// (see z80_execute.h), so they inline.
 // Not emulated: the refresh register (LD A,R returns the low byte of the spent
 // slice budget), the undocumented flag bits 3 and 5 except in DAA, the MEMPTR
 // register, and the undocumented DDCB forms that also copy into a register.
@@ -62,3 +63,14 @@ void z80_reset(Z80Registers& r);
 //   void z80_port_out(System&, uint16_t port, uint8_t value);
 //   uint16_t z80_loop_hook(System&, Z80Registers&);   // after every instruction
 //   void z80_edfe_hook(System&, Z80Registers&);        // opcode ED FE only
+// and may provide
+//   int32_t z80_loop_hook_due(System&);
+// the cycles_left value below which its loop hook next has work. z80_run then
+// calls the loop hook only after an instruction that leaves cycles_left below
+// it, or at 0 or less (the slice's last instruction, a HALT), and asks again
+// after each call; z80_execute always calls it.
+//
+// The loop and ED FE hooks see the whole block and may change it. During a
+// memory or port access every field is current except pc, which the core
+// keeps to itself until the next of those hooks; cycles_left already includes
+// the whole charge of the instruction.

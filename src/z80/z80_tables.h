@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace z80_tables {
@@ -172,6 +173,14 @@ constexpr bool even_parity(int v) {
 
 constexpr uint8_t szp_flags(int v) { return uint8_t(sz_flags(v) | (even_parity(v) ? 0x04 : 0)); }
 
+// S, Z, H, P/V and N of INC and DEC by their result; C, 5 and 3 are kept.
+constexpr uint8_t inc_flags(int res) {
+    return uint8_t(sz_flags(res) | ((res & 0x0F) == 0 ? 0x10 : 0) | (res == 0x80 ? 0x04 : 0));
+}
+constexpr uint8_t dec_flags(int res) {
+    return uint8_t(sz_flags(res) | ((res & 0x0F) == 0x0F ? 0x10 : 0) | (res == 0x7F ? 0x04 : 0) | 0x02);
+}
+
 // Index: A + 256 C + 512 H + 1024 N; entry: the new AF.
 constexpr uint16_t daa_entry(int index) {
     const int a = index & 0xFF;
@@ -202,6 +211,8 @@ inline constexpr auto kCyclesIndex = build<256, uint8_t>(index_cycles);
 inline constexpr auto kCyclesIndexCB = build<256, uint8_t>(index_cb_cycles);
 inline constexpr auto kSZ = build<256, uint8_t>(sz_flags);
 inline constexpr auto kSZP = build<256, uint8_t>(szp_flags);
+inline constexpr auto kIncFlags = build<256, uint8_t>(inc_flags);
+inline constexpr auto kDecFlags = build<256, uint8_t>(dec_flags);
 inline constexpr auto kDAA = build<2048, uint16_t>(daa_entry);
 
 // Spot checks against the published counts, so a slip in a rule fails the build.
@@ -224,6 +235,8 @@ static_assert(kCyclesIndex[0xF9] == 10 && kCyclesIndex[0x64] == 9 && kCyclesInde
 static_assert(kCyclesIndex[0x04] == 0 && kCyclesIndex[0x76] == 0 && kCyclesIndex[0xEB] == 0);
 static_assert(kCyclesIndexCB[0x06] == 23 && kCyclesIndexCB[0x46] == 20 && kCyclesIndexCB[0x47] == 20);
 static_assert(kCyclesIndexCB[0x07] == 0 && kCyclesIndexCB[0xFE] == 23);
+static_assert(kIncFlags[0x00] == 0x50 && kIncFlags[0x80] == 0x94 && kIncFlags[0x7F] == 0x00 && kIncFlags[0x10] == 0x10);
+static_assert(kDecFlags[0x00] == 0x42 && kDecFlags[0x7F] == 0x16 && kDecFlags[0xFF] == 0x92 && kDecFlags[0x01] == 0x02);
 static_assert(kDAA[0x1A] == 0x2030 && kDAA[0x09] == 0x090C && kDAA[0x9A] == 0x0055 && kDAA[0x100] == 0x6025);
 
 } // namespace z80_tables

@@ -182,6 +182,73 @@ TEST(LoopHalt, AHaltCarriedIntoTheNextFrameStillWaitsForTheInterrupt) {
     EXPECT_EQ(m->state.memory[m->z80.sp] | m->state.memory[uint16_t(m->z80.sp + 1)] << 8, 0x800B);
 }
 
+// The reference for a frame: one instruction at a time, the loop hook after
+// each and every completed line painted before the next instruction.
+void step_frame(Machine& m, MachineIo& io) {
+    for (int guard = 0; guard < 200000; ++guard) {
+        const int32_t before = m.z80.cycles_left;
+        machine_step(m, io);
+        if (m.z80.cycles_left > before) return; // the slice was refilled: the frame is over
+    }
+    FAIL() << "the frame did not end";
+}
+
+testing::AssertionResult same_machine(const Machine& want, const Machine& got) {
+    std::string differ;
+    auto check = [&differ](const char* name, bool same) {
+        if (!same) differ += std::string(" ") + name;
+    };
+    check("picture", want.frameBuffer == got.frameBuffer);
+    check("memory", want.state.memory == got.state.memory);
+    check("extended video RAM", want.state.extVideoRam == got.state.extVideoRam);
+    check("speaker samples", want.sound.streams[0].ring == got.sound.streams[0].ring &&
+                                 want.sound.streams[0].writeIndex == got.sound.streams[0].writeIndex);
+    check("line clock", want.state.scanline == got.state.scanline &&
+                            want.loop.lineAccumulator == got.loop.lineAccumulator &&
+                            want.loop.lastCycleCount == got.loop.lastCycleCount);
+    check("sample clock", want.loop.sampleAccumulator == got.loop.sampleAccumulator);
+    check("latch", want.state.latch == got.state.latch && want.state.borderLatch == got.state.borderLatch &&
+                       want.state.extGfxMode == got.state.extGfxMode);
+    check("registers", want.z80.pc == got.z80.pc && want.z80.sp == got.z80.sp && want.z80.af == got.z80.af &&
+                           want.z80.hl == got.z80.hl && want.z80.cycles_left == got.z80.cycles_left &&
+                           want.z80.int_state == got.z80.int_state);
+    if (differ.empty()) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "differs in:" << differ;
+}
+
+// A frame step calls the loop hook only at line and sample boundaries and
+// paints lines in batches; what it produces must be what instruction-by-
+// instruction stepping produces, frame after frame.
+TEST(LoopBatching, FramesMatchStepping) {
+    // The built-in program: keyboard scans, the field sync bit, no interrupts.
+    // Then a program that changes what the picture shows all the time: video
+    // memory, the latch's mode, colour set and speaker bits, the extended mode
+    // register, and frame interrupts that push into video memory, with the
+    // video chip's dashes on:
+    //   IM 1; LD SP,7800h; LD HL,7000h
+    //   loop: EI; INC (HL); INC HL; LD A,H; AND 07h; OR 70h; LD H,A
+    //         LD A,L; LD (6800h),A; OUT (20h),A; JR loop
+    // with RET at 0038h.
+    for (bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "video and latch program" : "built-in program");
+        auto batched = make_machine();
+        if (busy) {
+            load(*batched, 0x8000, {0xED, 0x56, 0x31, 0x00, 0x78, 0x21, 0x00, 0x70, 0xFB, 0x34, 0x23, 0x7C, 0xE6,
+                                    0x07, 0xF6, 0x70, 0x67, 0x7D, 0x32, 0x00, 0x68, 0xD3, 0x20, 0x18, 0xEF});
+            load(*batched, 0x0038, {0xC9});
+            batched->z80.pc = 0x8000;
+            batched->settings.effects6847 = 1;
+        }
+        auto stepped = std::make_unique<Machine>(*batched);
+        MachineIo io1, io2;
+        for (int frame = 0; frame < 4; ++frame) {
+            ASSERT_EQ(machine_run_frame(*batched, io1), 0);
+            step_frame(*stepped, io2);
+            ASSERT_TRUE(same_machine(*stepped, *batched)) << "frame " << frame;
+        }
+    }
+}
+
 TEST(LoopSound, OneSamplePerCyclesPerSample) {
     struct Case {
         int32_t model;

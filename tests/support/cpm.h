@@ -70,6 +70,7 @@ inline void cpm_load(CpmSystem& s, const std::vector<uint8_t>& program, int32_t 
     s.memory[7] = 0xF0;
     s.cpu.cycle_period = slice;
     z80_reset(s.cpu);
+    s.cpu.stop_requested = 0; // left at 1 by a finished run, it would end the next run after one instruction
     s.cpu.pc = 0x100;
     s.output.clear();
     s.finished = false;

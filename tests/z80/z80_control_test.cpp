@@ -1,5 +1,10 @@
 // Reset, the slice loop, branch costs, interrupt acceptance, HALT, and the
 // order in which instructions call the memory and loop hooks.
+#include <array>
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "support/z80_test_system.h"
 
 namespace {
@@ -377,6 +382,75 @@ TEST(Z80Control, LoopHookRunsOncePerInstructionAfterItsEffects) {
         EXPECT_EQ(returned, s.cpu.pc) << "instruction " << n;
     }
     EXPECT_EQ(s.cpu.pc, 0x0100);
+}
+
+// A system that tells the core, through z80_loop_hook_due, below which
+// cycles_left its loop hook next has work (as the machine does between line
+// and sample boundaries). Each call moves that point `step` T-states on.
+struct DueSystem {
+    Z80Registers cpu;
+    std::array<uint8_t, 65536> memory{}; // NOPs
+    int32_t due = 50;
+    int32_t step = 20;
+    std::vector<std::pair<uint16_t, int32_t>> calls; // PC and cycles_left the hook saw
+    std::function<void(DueSystem&)> on_hook;
+
+    DueSystem() {
+        cpu.cycle_period = kSlice;
+        z80_reset(cpu);
+        cpu.cycles_left = 100;
+    }
+};
+uint8_t z80_read_byte(DueSystem& s, uint16_t address) { return s.memory[address]; }
+void z80_write_byte(DueSystem& s, uint16_t address, uint8_t value) { s.memory[address] = value; }
+uint8_t z80_port_in(DueSystem&, uint16_t) { return 0xFF; }
+void z80_port_out(DueSystem&, uint16_t, uint8_t) {}
+void z80_edfe_hook(DueSystem&, Z80Registers&) {}
+uint16_t z80_loop_hook(DueSystem& s, Z80Registers& r) {
+    s.calls.emplace_back(r.pc, r.cycles_left);
+    s.due = r.cycles_left - s.step;
+    if (s.on_hook) s.on_hook(s);
+    return r.pc;
+}
+int32_t z80_loop_hook_due(DueSystem& s) { return s.due; }
+
+using Calls = std::vector<std::pair<uint16_t, int32_t>>;
+
+// NOPs from 100 T-states left: below 50 first at 48 (PC 13), then below 28
+// and below 4; the slice's last instruction (to -4) always reaches the hook.
+TEST(Z80Control, ADueLoopHookRunsOnlyBelowItsPointAndAtTheSliceEnd) {
+    DueSystem s;
+    EXPECT_EQ(z80_run(s, s.cpu), 26);
+    EXPECT_EQ(s.calls, (Calls{{13, 48}, {19, 24}, {25, 0}, {26, -4}}));
+    EXPECT_EQ(s.cpu.cycles_left, kSlice - 4);
+
+    // A HALT far above the due point still reaches the hook, and ends the slice.
+    DueSystem h;
+    h.memory[0x0010] = 0x76;
+    h.due = -1000;
+    EXPECT_EQ(z80_run(h, h.cpu), 0x0010);
+    EXPECT_EQ(h.calls, (Calls{{0x0010, 0}}));
+    EXPECT_EQ(h.cpu.cycles_left, kSlice);
+}
+
+TEST(Z80Control, ADueLoopHookCanInterruptOrStop) {
+    DueSystem s;
+    s.cpu.sp = 0x8000;
+    s.cpu.int_state = kZ80Iff1 | kZ80Im1;
+    s.on_hook = [](DueSystem& t) {
+        if (t.calls.size() == 1) z80_interrupt(t, t.cpu, 0);
+    };
+    z80_run(s, s.cpu);
+    ASSERT_GE(s.calls.size(), 2u);
+    EXPECT_EQ(s.calls[1], (std::pair<uint16_t, int32_t>{0x003E, 24})); // six NOPs on from 0x0038
+    EXPECT_EQ(s.memory[0x7FFE], 13);
+    EXPECT_EQ(s.memory[0x7FFF], 0);
+
+    DueSystem t;
+    t.on_hook = [](DueSystem& u) { u.cpu.stop_requested = 1; };
+    EXPECT_EQ(z80_run(t, t.cpu), 13);
+    EXPECT_EQ(t.cpu.cycles_left, 48); // not refilled: the next call goes on with this slice
+    EXPECT_EQ(t.cpu.pc, 13);
 }
 
 } // namespace
