@@ -325,9 +325,15 @@ void DebuggerDialog::fillHexEditor() {
         const uint16_t base = uint16_t(memoryViewAddress() + row * kHexColumns);
         rows << QString::asprintf("%04X", base);
         for (int col = 0; col < kHexColumns; ++col) {
-            auto* item = new QTableWidgetItem(QString::asprintf("%02X", m.state.memory[uint16_t(base + col)]));
-            item->setTextAlignment(Qt::AlignCenter);
-            hex_->setItem(row, col, item);
+            // Items are made once and then only given new text: this runs from
+            // the table's own change signal, whose item must outlive it.
+            QTableWidgetItem* item = hex_->item(row, col);
+            if (!item) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignCenter);
+                hex_->setItem(row, col, item);
+            }
+            item->setText(QString::asprintf("%02X", m.state.memory[uint16_t(base + col)]));
         }
     }
     hex_->setVerticalHeaderLabels(rows);
