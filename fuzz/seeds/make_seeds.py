@@ -144,3 +144,12 @@ traffic = bytes([
 ])
 write("disk", "traffic.bin", struct.pack("<H", len(image)) + image + traffic)
 write("disk", "no_image.bin", struct.pack("<H", 0) + traffic)
+
+# ---- symbol files -------------------------------------------------------------
+write("symbols", "definitions.sym", b"; labels\nSTART = $8000\nloop: EQU 8010H\r\n"
+      b"DEFC _main = $8020 ; addr, public\ncount equ 32\ntable .EQU 0x9000\nport EQU #20\n")
+write("symbols", "linker.map", b"Area       Addr   Size\n--------   ----   ----\n"
+      b"     00008000  _main                              main\n     0000A000  l__DATA\n"
+      b"9100 data\nvector $A100\nDEF _noi 0xA200\nlast: 0FFFFH\n")
+write("symbols", "malformed.sym", b"bad line here\nX = $10000\n= $1234\n1234 5678\n9nine = 5\n"
+      b"y EQU 12G4H\nname\x00 = $10\n" + b"long" * 40 + b" = $1\nSTART = $8001\n")
