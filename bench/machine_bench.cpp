@@ -1,6 +1,7 @@
 // Whole-machine speed at the Maximum frame rate: host frames per second with
 // rendering, sound sampling and the loop hook, on the built-in program and on a
-// busy program that fills video RAM and toggles the latch's speaker bits.
+// busy program that fills video RAM and toggles the latch's speaker bits; and
+// the busy program again with a watchpoint set, which runs the watched loop.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -32,9 +33,7 @@ void BM_MachineBuiltinProgram(benchmark::State& state) {
 }
 BENCHMARK(BM_MachineBuiltinProgram)->MinTime(2.0);
 
-void BM_MachineBusyProgram(benchmark::State& state) {
-    Emulator emu;
-    prepare(emu);
+void load_busy_program(Emulator& emu) {
     // DI; then forever: fill video RAM with its own low address bytes while
     // toggling the speaker bits of the latch after every byte.
     static const uint8_t kProgram[] = {
@@ -56,9 +55,30 @@ void BM_MachineBusyProgram(benchmark::State& state) {
     };
     std::memcpy(&emu.m().state.memory[0x8000], kProgram, sizeof kProgram);
     emu.m().z80.pc = 0x8000;
+}
+
+void BM_MachineBusyProgram(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    load_busy_program(emu);
     run_frames(state, emu);
 }
 BENCHMARK(BM_MachineBusyProgram)->MinTime(2.0);
+
+// Every access is checked against the watch bit sets; the watched range is
+// one the program never touches, so no frame stops.
+void BM_MachineBusyProgramWatched(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    load_busy_program(emu);
+    Watchpoint w;
+    w.from = 0x9000;
+    w.to = 0x9FFF;
+    w.access = kWatchRead | kWatchWrite;
+    if (!watch_add(emu.m().debug, w)) state.SkipWithError("no watchpoint");
+    run_frames(state, emu);
+}
+BENCHMARK(BM_MachineBusyProgramWatched)->MinTime(2.0);
 
 } // namespace
 
