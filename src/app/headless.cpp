@@ -78,9 +78,12 @@ private:
         while (i < typed.size()) {
             const size_t end = typed.find_first_of(" ,", i);
             const std::string word = typed.substr(i, end == std::string::npos ? std::string::npos : end - i);
-            const auto named = debugger_parse_address(word) ? std::nullopt : symbol_address(emu_.symbols, word);
-            if (named) labelled.push_back(*named);
-            else text += word;
+            const auto named =
+                debugger_parse_address(word) ? std::nullopt : symbol_address(emu_.symbols, word);
+            if (named)
+                labelled.push_back(*named);
+            else
+                text += word;
             if (end == std::string::npos) break;
             text += typed[end];
             i = end + 1;
@@ -91,8 +94,9 @@ private:
 
     // The debugger's four text panes, with plain line ends.
     void print_panes() {
-        for (const std::string& pane : {debugger_registers_text(m()), debugger_pointers_text(m()),
-                                        debugger_hardware_text(m()), debugger_disassembly_text(m(), &emu_.symbols)}) {
+        for (const std::string& pane :
+             {debugger_registers_text(m()), debugger_pointers_text(m()), debugger_hardware_text(m()),
+              debugger_disassembly_text(m(), &emu_.symbols)}) {
             std::string text;
             for (const char c : pane)
                 if (c != '\r') text += c;

@@ -137,21 +137,23 @@ std::string debugger_listing(const Machine& m, std::string_view startText, std::
 }
 
 std::optional<uint16_t> debugger_line_address(std::string_view line, const SymbolTable* symbols) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+        line.remove_suffix(1);
     if (!line.empty() && line.back() == ':')
         return symbols ? symbol_address(*symbols, line.substr(0, line.size() - 1)) : std::nullopt;
     if (line.size() < 6 || line.substr(4, 2) != "  ") return std::nullopt;
     return debugger_parse_address(line.substr(0, 4));
 }
 
-bool debugger_set_register(Machine& m, std::string_view name, std::string_view value, const SymbolTable* symbols) {
+bool debugger_set_register(Machine& m, std::string_view name, std::string_view value,
+                           const SymbolTable* symbols) {
     Z80Registers& r = m.z80;
     const struct {
         const char* name;
         uint16_t* pair;
-    } pairs[] = {{"AF", &r.af},     {"BC", &r.bc},     {"DE", &r.de},     {"HL", &r.hl},
+    } pairs[] = {{"AF", &r.af},      {"BC", &r.bc},      {"DE", &r.de},      {"HL", &r.hl},
                  {"AF'", &r.af_alt}, {"BC'", &r.bc_alt}, {"DE'", &r.de_alt}, {"HL'", &r.hl_alt},
-                 {"IX", &r.ix},     {"IY", &r.iy},     {"PC", &r.pc},     {"SP", &r.sp}};
+                 {"IX", &r.ix},      {"IY", &r.iy},      {"PC", &r.pc},      {"SP", &r.sp}};
     const auto v = address_or_symbol(value, symbols);
     if (!v) return false;
     for (const auto& p : pairs) {

@@ -23,7 +23,8 @@ enum class OverKind { Single, Call, Loop };
 // prefix before them is ignored by the processor), DJNZ, and the repeating
 // block instructions are run over.
 OverKind over_kind(const Disassembly& d) {
-    if (d.table == DisasmTable::Extended) return (d.opcode & 0xF4) == 0xB0 ? OverKind::Loop : OverKind::Single;
+    if (d.table == DisasmTable::Extended)
+        return (d.opcode & 0xF4) == 0xB0 ? OverKind::Loop : OverKind::Single;
     if (d.table != DisasmTable::Main && d.table != DisasmTable::Index) return OverKind::Single;
     const uint8_t op = d.opcode;
     if (op == 0xCD || (op & 0xC7) == 0xC4 || (op & 0xC7) == 0xC7) return OverKind::Call;
@@ -47,9 +48,12 @@ RunOutcome run_to_target(Machine& m, MachineIo& io, const RunTarget& target, con
     }
     debug_clear_target(m.debug);
     out.reached = out.stop.reasons & kStopTarget;
-    if (out.timedOut) out.message = what + ": " + goal + " not reached within 10 seconds of emulated time";
-    else if (out.reached && out.stop.reasons == kStopTarget) out.message = what + ": now at " + hex(m.z80.pc, 4);
-    else out.message = debugger_stop_text(out.stop, m.z80.stop_pc);
+    if (out.timedOut)
+        out.message = what + ": " + goal + " not reached within 10 seconds of emulated time";
+    else if (out.reached && out.stop.reasons == kStopTarget)
+        out.message = what + ": now at " + hex(m.z80.pc, 4);
+    else
+        out.message = debugger_stop_text(out.stop, m.z80.stop_pc);
     return out;
 }
 
@@ -100,7 +104,8 @@ std::string watch_hit_text(const WatchHit& hit) {
 
 std::string debugger_stop_text(const DebugStop& stop, uint16_t stopPc) {
     std::string text;
-    if (stop.reasons == 0 || (stop.reasons & kStopBreakpoint)) text = "Stopped at breakpoint " + hex(stopPc, 4);
+    if (stop.reasons == 0 || (stop.reasons & kStopBreakpoint))
+        text = "Stopped at breakpoint " + hex(stopPc, 4);
     if (stop.reasons & kStopWatchpoint) {
         if (!text.empty()) text += '\n';
         text += "Watchpoint hit: " + watch_hit_text(stop.hit);
@@ -123,11 +128,15 @@ std::optional<Watchpoint> watch_parse(std::string_view text, const SymbolTable* 
         w.access = kWatchPort;
         kind.erase(0, 1);
     }
-    if (kind == "r") w.access |= kWatchRead;
-    else if (kind == "w") w.access |= kWatchWrite;
-    else if (kind == "rw") w.access |= kWatchRead | kWatchWrite;
-    else return fail("Unknown watchpoint kind '" + std::string(text.substr(0, colon)) +
-                     "': use r, w or rw for memory, pr, pw or prw for ports");
+    if (kind == "r")
+        w.access |= kWatchRead;
+    else if (kind == "w")
+        w.access |= kWatchWrite;
+    else if (kind == "rw")
+        w.access |= kWatchRead | kWatchWrite;
+    else
+        return fail("Unknown watchpoint kind '" + std::string(text.substr(0, colon)) +
+                    "': use r, w or rw for memory, pr, pw or prw for ports");
 
     const std::string_view range = text.substr(colon + 1);
     const size_t dash = range.find('-');

@@ -46,9 +46,12 @@ bool starts_with_ignoring_case(std::string_view s, std::string_view prefix) {
 // addresses.
 std::optional<uint16_t> map_address(std::string_view t) {
     size_t least = 4;
-    if (!t.empty() && t.front() == '$') t.remove_prefix(1), least = 1;
-    else if (starts_with_ignoring_case(t, "0x")) t.remove_prefix(2), least = 1;
-    else if (t.size() > 1 && upper(t.back()) == 'H' && t.front() >= '0' && t.front() <= '9') t.remove_suffix(1), least = 1;
+    if (!t.empty() && t.front() == '$')
+        t.remove_prefix(1), least = 1;
+    else if (starts_with_ignoring_case(t, "0x"))
+        t.remove_prefix(2), least = 1;
+    else if (t.size() > 1 && upper(t.back()) == 'H' && t.front() >= '0' && t.front() <= '9')
+        t.remove_suffix(1), least = 1;
     if (t.size() < least || t.size() > 8) return std::nullopt;
     return number(t, 16);
 }
@@ -151,7 +154,8 @@ SymbolRead symbols_read(SymbolTable& table, std::string_view text) {
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         ++lineNumber;
-        if (const size_t comment = line.find(';'); comment != std::string_view::npos) line = line.substr(0, comment);
+        if (const size_t comment = line.find(';'); comment != std::string_view::npos)
+            line = line.substr(0, comment);
         const std::vector<std::string_view> words = words_of(line);
         if (words.empty()) continue;
         const auto d = is_definition_line(words) ? definition(words) : map_line(words);
@@ -170,14 +174,17 @@ FileOutcome symbols_load(SymbolTable& table, const std::string& path, SymbolRead
     std::vector<uint8_t> bytes;
     FileOutcome read = read_file_limited(path, kSymbolFileLimit, bytes);
     if (!read.done) return read;
-    const SymbolRead r = symbols_read(table, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const SymbolRead r =
+        symbols_read(table, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (counts) *counts = r;
-    const std::string file = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+    const std::string file =
+        path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
     std::string message = "Read " + std::to_string(r.defined) + (r.defined == 1 ? " symbol" : " symbols") +
                           " from " + file + " (" + std::to_string(table.byName.size()) + " in all).";
     if (r.skipped)
-        message += " Skipped " + std::to_string(r.skipped) + (r.skipped == 1 ? " malformed line" : " malformed lines") +
-                   " (the first is line " + std::to_string(r.firstSkippedLine) + ").";
+        message += " Skipped " + std::to_string(r.skipped) +
+                   (r.skipped == 1 ? " malformed line" : " malformed lines") + " (the first is line " +
+                   std::to_string(r.firstSkippedLine) + ").";
     return FileOutcome::ok(message);
 }
 

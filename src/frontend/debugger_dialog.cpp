@@ -164,8 +164,9 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
         fillStopTable();
     });
     connect(build, &QPushButton::clicked, this, [this] {
-        disassembly_->setPlainText(panel_text(debugger_listing(emu_.m(), listingStart_->text().toStdString(),
-                                                               listingEnd_->text().toStdString(), &emu_.symbols)));
+        disassembly_->setPlainText(
+            panel_text(debugger_listing(emu_.m(), listingStart_->text().toStdString(),
+                                        listingEnd_->text().toStdString(), &emu_.symbols)));
     });
     connect(copy, &QPushButton::clicked, this, [this] {
         // The clipboard gets the pane's text with the machine's CR LF line ends.
@@ -238,7 +239,8 @@ void DebuggerDialog::keyPressEvent(QKeyEvent* event) {
         step();
         return;
     }
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && tools_->isAncestorOf(focusWidget())) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        tools_->isAncestorOf(focusWidget())) {
         event->accept();
         return;
     }

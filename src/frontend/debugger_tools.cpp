@@ -31,14 +31,14 @@ constexpr int kHexColumns = 8;
 constexpr int kWatchRowBase = 0x10000; // table rows: an address, or this plus a watchpoint's index
 
 // The register editor's boxes, in the order of DebuggerDialog::registerBoxes_.
-constexpr const char* kRegisterNames[] = {"AF", "BC", "DE", "HL", "AF'", "BC'", "DE'",
-                                          "HL'", "IX", "IY", "PC", "SP", "I"};
+constexpr const char* kRegisterNames[] = {"AF",  "BC", "DE", "HL", "AF'", "BC'", "DE'",
+                                          "HL'", "IX", "IY", "PC", "SP",  "I"};
 // The flag boxes from bit 7 down, lettered as the registers pane heads them.
 constexpr const char* kFlagLetters[] = {"S", "Z", "5", "A", "3", "P", "N", "C"};
 
 uint16_t register_value(const Z80Registers& r, int box) {
-    const uint16_t values[] = {r.af,     r.bc,     r.de, r.hl, r.af_alt, r.bc_alt, r.de_alt,
-                               r.hl_alt, r.ix,     r.iy, r.pc, r.sp,     r.i};
+    const uint16_t values[] = {r.af,     r.bc, r.de, r.hl, r.af_alt, r.bc_alt, r.de_alt,
+                               r.hl_alt, r.ix, r.iy, r.pc, r.sp,     r.i};
     return values[box];
 }
 
@@ -82,12 +82,10 @@ QWidget* DebuggerDialog::buildTools() {
     editors->addWidget(buildHexEditor());
     column->addLayout(editors);
 
-    connect(over, &QPushButton::clicked, this, [this] {
-        afterRun(QString::fromStdString(debugger_step_over(emu_.m(), emu_.io).message));
-    });
-    connect(out, &QPushButton::clicked, this, [this] {
-        afterRun(QString::fromStdString(debugger_step_out(emu_.m(), emu_.io).message));
-    });
+    connect(over, &QPushButton::clicked, this,
+            [this] { afterRun(QString::fromStdString(debugger_step_over(emu_.m(), emu_.io).message)); });
+    connect(out, &QPushButton::clicked, this,
+            [this] { afterRun(QString::fromStdString(debugger_step_out(emu_.m(), emu_.io).message)); });
     connect(toCursor, &QPushButton::clicked, this, [this] {
         uint16_t target;
         if (cursorLineAddress(target))
@@ -144,7 +142,8 @@ QWidget* DebuggerDialog::buildStopTable() {
             return;
         }
         if (!breakpoints_add(emu_.m().breakpoints, *a)) {
-            showStatus(QString("The table holds at most %1 breakpoints of its own").arg(kExtraBreakpointLimit));
+            showStatus(
+                QString("The table holds at most %1 breakpoints of its own").arg(kExtraBreakpointLimit));
             return;
         }
         breakEntry_->clear();
@@ -189,8 +188,10 @@ QWidget* DebuggerDialog::buildStopTable() {
         if (filling_ || item->column() != 0) return;
         const int key = item->data(Qt::UserRole).toInt();
         const bool on = item->checkState() == Qt::Checked;
-        if (key >= kWatchRowBase) watch_enable(emu_.m().debug, key - kWatchRowBase, on);
-        else breakpoints_enable(emu_.m().breakpoints, uint16_t(key), on);
+        if (key >= kWatchRowBase)
+            watch_enable(emu_.m().debug, key - kWatchRowBase, on);
+        else
+            breakpoints_enable(emu_.m().breakpoints, uint16_t(key), on);
     });
     return box;
 }
@@ -251,8 +252,9 @@ QWidget* DebuggerDialog::buildHexEditor() {
     hex_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     fillHexEditor(); // sizes the sections, so the table can be made exactly as large as its cells
     const int frame = 2 * hex_->frameWidth();
-    hex_->setFixedSize(hex_->verticalHeader()->sizeHint().width() + hex_->horizontalHeader()->length() + frame,
-                       hex_->horizontalHeader()->sizeHint().height() + hex_->verticalHeader()->length() + frame);
+    hex_->setFixedSize(
+        hex_->verticalHeader()->sizeHint().width() + hex_->horizontalHeader()->length() + frame,
+        hex_->horizontalHeader()->sizeHint().height() + hex_->verticalHeader()->length() + frame);
     layout->addWidget(hex_);
     layout->addStretch();
     connect(hex_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
@@ -290,7 +292,8 @@ void DebuggerDialog::fillStopTable() {
     };
     auto named = [&](uint16_t a) {
         QString where = QString::asprintf("%04X", a);
-        if (const std::string* name = symbol_name(emu_.symbols, a)) where += "  " + QString::fromStdString(*name);
+        if (const std::string* name = symbol_name(emu_.symbols, a))
+            where += "  " + QString::fromStdString(*name);
         return where;
     };
     const Breakpoints& b = m.breakpoints;
@@ -360,10 +363,11 @@ bool DebuggerDialog::cursorLineAddress(uint16_t& address) {
 }
 
 void DebuggerDialog::loadSymbols() {
-    const QString path = chooseSymbolFile ? chooseSymbolFile()
-                                          : QFileDialog::getOpenFileName(this, "Load Symbols", {},
-                                                                         "Symbol and map files (*.sym *.map *.lbl "
-                                                                         "*.noi *.def *.equ *.txt);;All files (*)");
+    const QString path = chooseSymbolFile
+                             ? chooseSymbolFile()
+                             : QFileDialog::getOpenFileName(this, "Load Symbols", {},
+                                                            "Symbol and map files (*.sym *.map *.lbl "
+                                                            "*.noi *.def *.equ *.txt);;All files (*)");
     if (path.isEmpty()) return;
     showStatus(QString::fromStdString(symbols_load(emu_.symbols, path.toStdString()).message));
     refresh();

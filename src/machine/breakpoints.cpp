@@ -110,7 +110,8 @@ bool breakpoints_remove(Breakpoints& b, uint16_t address) {
     after.text = newText;
     const int at = extra_index(after, address);
     if (at >= 0) {
-        std::copy(after.extra.begin() + at + 1, after.extra.begin() + after.extraCount, after.extra.begin() + at);
+        std::copy(after.extra.begin() + at + 1, after.extra.begin() + after.extraCount,
+                  after.extra.begin() + at);
         --after.extraCount;
     }
     for (const uint16_t lost : before) {

@@ -132,8 +132,9 @@ inline uint16_t z80_loop_hook(WatchBus& w, Z80Registers& r) {
         is_return_at(w.m, w.instrPc))
         reached = true;
     z80_loop_hook(static_cast<Bus&>(w), r);
-    const uint8_t reasons = uint8_t((r.stop_requested ? kStopBreakpoint : 0) |
-                                    (w.d.stop.hit.access ? kStopWatchpoint : 0) | (reached ? kStopTarget : 0));
+    const uint8_t reasons =
+        uint8_t((r.stop_requested ? kStopBreakpoint : 0) | (w.d.stop.hit.access ? kStopWatchpoint : 0) |
+                (reached ? kStopTarget : 0));
     if (reasons) {
         w.d.stop.reasons = reasons;
         r.stop_requested = 1;

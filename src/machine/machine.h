@@ -108,7 +108,7 @@ struct Machine {
     TapeState tape;
     DiskController disk;
     Breakpoints breakpoints;
-    DebugState debug; // watchpoints and the debugger's run target
+    DebugState debug;            // watchpoints and the debugger's run target
     bool romImageLoaded = false; // a system ROM was loaded at some time in this process
 };
 

@@ -32,7 +32,8 @@ void compile(DebugState& d) {
 } // namespace
 
 bool watch_add(DebugState& d, const Watchpoint& w) {
-    if (d.watchCount == kWatchpointLimit || w.from > w.to || !(w.access & (kWatchRead | kWatchWrite))) return false;
+    if (d.watchCount == kWatchpointLimit || w.from > w.to || !(w.access & (kWatchRead | kWatchWrite)))
+        return false;
     if ((w.access & kWatchPort) && w.to > 0xFF) return false;
     d.watch[d.watchCount++] = w;
     compile(d);

@@ -66,12 +66,16 @@ struct DebugState {
     std::array<uint64_t, 1024> readBits{}, writeBits{};
     std::array<uint64_t, 4> portReadBits{}, portWriteBits{};
     RunTarget target;
-    DebugStop stop; // of the last watched run; cleared by each watched run and taken by the debugger
+    DebugStop stop;      // of the last watched run; cleared by each watched run and taken by the debugger
     bool active = false; // an enabled watchpoint or a target: frames run the watched loop
 };
 
-inline bool watch_bit(const std::array<uint64_t, 1024>& set, uint16_t a) { return (set[a >> 6] >> (a & 63)) & 1; }
-inline bool watch_bit(const std::array<uint64_t, 4>& set, uint8_t port) { return (set[port >> 6] >> (port & 63)) & 1; }
+inline bool watch_bit(const std::array<uint64_t, 1024>& set, uint16_t a) {
+    return (set[a >> 6] >> (a & 63)) & 1;
+}
+inline bool watch_bit(const std::array<uint64_t, 4>& set, uint8_t port) {
+    return (set[port >> 6] >> (port & 63)) & 1;
+}
 
 // False when the list is full or the range is empty or a port range passes FF.
 bool watch_add(DebugState& d, const Watchpoint& w);

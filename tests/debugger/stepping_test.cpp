@@ -27,7 +27,9 @@ struct Rig {
     void load(uint16_t at, std::initializer_list<uint8_t> bytes) {
         for (const uint8_t b : bytes) m.state.memory[at++] = b;
     }
-    uint16_t word(uint16_t at) const { return uint16_t(m.state.memory[at] | m.state.memory[uint16_t(at + 1)] << 8); }
+    uint16_t word(uint16_t at) const {
+        return uint16_t(m.state.memory[at] | m.state.memory[uint16_t(at + 1)] << 8);
+    }
     // IM 1 with a handler at 0038 that counts its calls in the word at 9100.
     void count_interrupts() {
         load(0x0038, {
@@ -166,7 +168,8 @@ TEST(StepOut, AnInterruptReturningMeanwhileDoesNotCount) {
 
 TEST(RunToCursor, StopsWhereChosen) {
     Rig rig;
-    rig.load(0x8000, {0x01, 0x00, 0x10, 0x0B, 0x78, 0xB1, 0x20, 0xFB, 0x3E, 0x01}); // the loop above, then LD A,01h
+    rig.load(0x8000,
+             {0x01, 0x00, 0x10, 0x0B, 0x78, 0xB1, 0x20, 0xFB, 0x3E, 0x01}); // the loop above, then LD A,01h
     const RunOutcome r = debugger_run_to(rig.m, rig.emu.io, 0x8008);
     EXPECT_TRUE(r.reached);
     EXPECT_EQ(rig.m.z80.pc, 0x8008);
@@ -224,7 +227,7 @@ TEST(Watchpoints, WriteStopsAfterTheInstructionWithItsReport) {
     EXPECT_EQ(stop.reasons, kStopWatchpoint);
     EXPECT_EQ(debugger_stop_text(stop, rig.m.z80.stop_pc), "Watchpoint hit: write 7000 = 3F at 8002");
     EXPECT_EQ(debug_take_stop(rig.m.debug).reasons, 0); // taken once
-    EXPECT_EQ(machine_run_frame(rig.m, rig.emu.io), 0);  // runs on; nothing writes there again
+    EXPECT_EQ(machine_run_frame(rig.m, rig.emu.io), 0); // runs on; nothing writes there again
 }
 
 TEST(Watchpoints, ReadsAreDataNotInstructionFetches) {

@@ -33,13 +33,13 @@ constexpr const char* kBothForms = "; made by hand\n"
                                    "9100 data\n"
                                    "vector $A100\n"
                                    "DEF _noi 0xA200\n"
-                                   "bad line here\n"            // 12: no form
-                                   "X = $10000\n"               // past FFFF
-                                   "= $1234\n"                  // no name
-                                   "1234 5678\n"                // no name
-                                   "9nine = 5\n"                // not a name
-                                   "y EQU 12G4H\n"              // not a number
-                                   "START = $8001 ; again\n";   // a name defined again moves
+                                   "bad line here\n"          // 12: no form
+                                   "X = $10000\n"             // past FFFF
+                                   "= $1234\n"                // no name
+                                   "1234 5678\n"              // no name
+                                   "9nine = 5\n"              // not a name
+                                   "y EQU 12G4H\n"            // not a number
+                                   "START = $8001 ; again\n"; // a name defined again moves
 
 TEST(Symbols, BothFormsAndMalformedLinesCounted) {
     SymbolTable t;
@@ -48,7 +48,7 @@ TEST(Symbols, BothFormsAndMalformedLinesCounted) {
     EXPECT_EQ(r.skipped, 6);
     EXPECT_EQ(r.firstSkippedLine, 12);
     const std::pair<const char*, uint16_t> want[] = {
-        {"START", 0x8001}, {"loop", 0x8010}, {"_main", 0x8020}, {"count", 0x0020}, {"table", 0x9000},
+        {"START", 0x8001},    {"loop", 0x8010}, {"_main", 0x8020},  {"count", 0x0020}, {"table", 0x9000},
         {"_sdcc_fn", 0xA000}, {"data", 0x9100}, {"vector", 0xA100}, {"_noi", 0xA200}};
     for (const auto& [name, address] : want) EXPECT_EQ(symbol_address(t, name), address) << name;
     EXPECT_EQ(t.byName.size(), 9u);
@@ -66,7 +66,8 @@ TEST(Symbols, LoadedFromAFileWithOneMessage) {
     SymbolRead counts;
     const FileOutcome r = symbols_load(t, path, &counts);
     EXPECT_TRUE(r.done);
-    EXPECT_EQ(r.message, "Read 10 symbols from game.sym (9 in all). Skipped 6 malformed lines (the first is line 12).");
+    EXPECT_EQ(r.message,
+              "Read 10 symbols from game.sym (9 in all). Skipped 6 malformed lines (the first is line 12).");
     EXPECT_EQ(counts.skipped, 6);
     const FileOutcome missing = symbols_load(t, dir.file("absent.sym"));
     EXPECT_FALSE(missing.done);

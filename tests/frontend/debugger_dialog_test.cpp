@@ -67,7 +67,7 @@ class DebuggerDialogTest : public QObject {
         pane->setTextCursor(c);
     }
 
-private slots:
+  private slots:
     void init() {
         emu_ = std::make_unique<Emulator>();
         settings_set_path(m().settings.romFile, "/nonexistent/kolt-test-rom");
