@@ -68,8 +68,8 @@ private:
         return false;
     }
 
-    // Label words of a --break text become breakpoints of their own; the rest
-    // is the breakpoint text as the debugger's box takes it.
+    // Words of a --break text that name symbols become breakpoints of their
+    // own; the rest is the breakpoint text as the debugger's box takes it.
     void set_breakpoints(const std::string& typed) {
         breakpoints_clear(m().breakpoints);
         std::string text;
@@ -78,8 +78,10 @@ private:
         while (i < typed.size()) {
             const size_t end = typed.find_first_of(" ,", i);
             const std::string word = typed.substr(i, end == std::string::npos ? std::string::npos : end - i);
-            const auto named =
-                debugger_parse_address(word) ? std::nullopt : symbol_address(emu_.symbols, word);
+            // Four hex digits are an address in the text; shorter ones are not,
+            // so a symbol such as "add" is still a symbol here.
+            const bool address = word.size() == 4 && debugger_parse_address(word);
+            const auto named = address ? std::nullopt : symbol_address(emu_.symbols, word);
             if (named)
                 labelled.push_back(*named);
             else

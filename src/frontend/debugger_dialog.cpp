@@ -201,6 +201,12 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     refresh();
 }
 
+// Closing moves the focus out of a register box, whose editing-finished
+// signal would then reach a dialog already half destroyed.
+DebuggerDialog::~DebuggerDialog() {
+    for (QLineEdit* box : registerBoxes_) box->disconnect(this);
+}
+
 void DebuggerDialog::refresh() {
     const Machine& m = emu_.m();
     disassembly_->setPlainText(panel_text(debugger_disassembly_text(m, &emu_.symbols)));

@@ -32,6 +32,7 @@ class DebuggerDialog : public QDialog {
     Q_OBJECT
 public:
     DebuggerDialog(Emulator& emu, QWidget* parent = nullptr);
+    ~DebuggerDialog() override;
 
     void step();
     static uint16_t memoryViewAddress();

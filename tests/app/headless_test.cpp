@@ -130,14 +130,14 @@ TEST(Headless, WatchpointStopsWithItsReport) {
 TEST(Headless, SymbolsBreakAtALabelAndStepOver) {
     TempDir dir;
     write_copy_program(dir);
-    const std::string symbols = "copy EQU 8009H\nspin = $800C\nnot a symbol line\n";
+    const std::string symbols = "add EQU 8009H\nspin = $800C\nnot a symbol line\n";
     dir.write("prog.sym", std::vector<uint8_t>(symbols.begin(), symbols.end()));
-    const Outcome r = run_in(dir, "--symbols prog.sym --load prog.vz --break copy --frames 5 --step-over 2");
+    const Outcome r = run_in(dir, "--symbols prog.sym --load prog.vz --break add --frames 5 --step-over 2");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Skipped 1 malformed line (the first is line 3)"), std::string::npos) << r.err;
     const size_t stop = r.out.find("Stopped at breakpoint 8009\n");
     ASSERT_NE(stop, std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("copy:\n8009  ED B0       LDIR\n", stop), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("add:\n8009  ED B0       LDIR\n", stop), std::string::npos) << r.out;
     // The LDIR runs to its end, the DI is one step.
     const size_t stepped = r.out.find("PC  800C");
     ASSERT_NE(stepped, std::string::npos) << r.out;
