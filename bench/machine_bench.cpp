@@ -4,7 +4,8 @@
 // with the extended graphics off and on (on is the default setting: video RAM
 // writes then reach the extended bank too, and the renderer reads from it);
 // each also with the rewind history recording after every frame, as the
-// desktop program does, to show what recording costs.
+// desktop program does, to show what recording costs; and the busy program
+// again with a watchpoint set, which runs the watched loop.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -141,6 +142,21 @@ void BM_RewindStepBack(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RewindStepBack)->MinTime(1.0);
+
+// Every access is checked against the watch bit sets; the watched range is
+// one the program never touches, so no frame stops.
+void BM_MachineBusyProgramWatched(benchmark::State& state) {
+    Emulator emu;
+    prepare(emu);
+    start_busy_program(emu);
+    Watchpoint w;
+    w.from = 0x9000;
+    w.to = 0x9FFF;
+    w.access = kWatchRead | kWatchWrite;
+    if (!watch_add(emu.m().debug, w)) state.SkipWithError("no watchpoint");
+    run_frames(state, emu);
+}
+BENCHMARK(BM_MachineBusyProgramWatched)->MinTime(2.0);
 
 } // namespace
 

@@ -214,3 +214,12 @@ write("cas_file", "basic.cas", cas(0xF0, b"HELLO", 0x7AE9,
                                    [0xF4, 0x7A, 0x0A, 0x00, 0xB2, 0x20, 0x22, 0x48, 0x49, 0x22, 0x00, 0x00, 0x00]))
 write("cas_file", "no_leader_long_name.cas", cas(0xF1, b"SEVENTEEN CHARS!!", 0x9000, range(20), leader=0))
 write("cas_file", "bad_checksum.cas", cas(0xF1, b"X", 0x9000, range(8), leader=8, checksum_delta=1))
+
+# ---- symbol files -------------------------------------------------------------
+write("symbols", "definitions.sym", b"; labels\nSTART = $8000\nloop: EQU 8010H\r\n"
+      b"DEFC _main = $8020 ; addr, public\ncount equ 32\ntable .EQU 0x9000\nport EQU #20\n")
+write("symbols", "linker.map", b"Area       Addr   Size\n--------   ----   ----\n"
+      b"     00008000  _main                              main\n     0000A000  l__DATA\n"
+      b"9100 data\nvector $A100\nDEF _noi 0xA200\nlast: 0FFFFH\n")
+write("symbols", "malformed.sym", b"bad line here\nX = $10000\n= $1234\n1234 5678\n9nine = 5\n"
+      b"y EQU 12G4H\nname\x00 = $10\n" + b"long" * 40 + b" = $1\nSTART = $8001\n")

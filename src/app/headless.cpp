@@ -9,6 +9,8 @@
 #include "app/png_image.h"
 #include "debugger/debugger.h"
 #include "debugger/disassembler.h"
+#include "debugger/stepping.h"
+#include "debugger/symbols.h"
 #include "files/config.h"
 #include "files/file_io.h"
 #include "files/media_files.h"
@@ -45,11 +47,11 @@ private:
     Machine& m() { return emu_.m(); }
 
     // Runs one frame as the frame step does at the Maximum rate; false when a
-    // breakpoint stopped it.
+    // breakpoint or watchpoint stopped it.
     bool frame() {
         if (gInterrupted) return false;
         if (machine_run_frame(m(), emu_.io) != 0) {
-            out_ << "Stopped at breakpoint " << hex4(m().z80.stop_pc) << "\n";
+            out_ << debugger_stop_text(debug_take_stop(m().debug), m().z80.stop_pc) << "\n";
             print_panes();
             return false;
         }
@@ -57,10 +59,48 @@ private:
         return true;
     }
 
+    // Step Overs as the debugger makes them; false when one stopped on the way
+    // or did not reach its end.
+    bool step_over() {
+        if (gInterrupted) return false;
+        const RunOutcome r = debugger_step_over(m(), emu_.io);
+        if (r.reached && !r.timedOut && (r.stop.reasons & ~kStopTarget) == 0) return true;
+        out_ << r.message << "\n";
+        print_panes();
+        return false;
+    }
+
+    // Words of a --break text that name symbols become breakpoints of their
+    // own; the rest is the breakpoint text as the debugger's box takes it.
+    void set_breakpoints(const std::string& typed) {
+        breakpoints_clear(m().breakpoints);
+        std::string text;
+        std::vector<uint16_t> labelled;
+        size_t i = 0;
+        while (i < typed.size()) {
+            const size_t end = typed.find_first_of(" ,", i);
+            const std::string word = typed.substr(i, end == std::string::npos ? std::string::npos : end - i);
+            // Four hex digits are an address in the text; shorter ones are not,
+            // so a symbol such as "add" is still a symbol here.
+            const bool address = word.size() == 4 && debugger_parse_address(word);
+            const auto named = address ? std::nullopt : symbol_address(emu_.symbols, word);
+            if (named)
+                labelled.push_back(*named);
+            else
+                text += word;
+            if (end == std::string::npos) break;
+            text += typed[end];
+            i = end + 1;
+        }
+        breakpoints_set(m().breakpoints, text);
+        for (const uint16_t a : labelled) breakpoints_add(m().breakpoints, a);
+    }
+
     // The debugger's four text panes, with plain line ends.
     void print_panes() {
-        for (const std::string& pane : {debugger_registers_text(m()), debugger_pointers_text(m()),
-                                        debugger_hardware_text(m()), debugger_disassembly_text(m())}) {
+        for (const std::string& pane :
+             {debugger_registers_text(m()), debugger_pointers_text(m()), debugger_hardware_text(m()),
+              debugger_disassembly_text(m(), &emu_.symbols)}) {
             std::string text;
             for (const char c : pane)
                 if (c != '\r') text += c;
@@ -228,24 +268,54 @@ int Script::run(const std::vector<std::string>& args) {
         } else if (opt == "--disassemble") {
             const std::string* from = value("a start and an end address");
             const std::string* to = from ? value("an end address") : nullptr;
-            const auto start = from ? debugger_parse_address(*from) : std::nullopt;
-            const auto end = to ? debugger_parse_address(*to) : std::nullopt;
+            const auto start = from ? address_or_symbol(*from, &emu_.symbols) : std::nullopt;
+            const auto end = to ? address_or_symbol(*to, &emu_.symbols) : std::nullopt;
             if (!start || !end) {
-                err_ << "--disassemble needs two hex addresses (up to four digits each)\n";
+                err_ << "--disassemble needs two addresses (up to four hex digits each, or symbols)\n";
                 return kExitUsage;
             }
-            for (const char c : listing(m().state.memory, *start, *end))
+            for (const char c : listing(m().state.memory, *start, *end, &emu_.symbols))
                 if (c != '\r') out_ << c;
         } else if (opt == "--break") {
             const std::string* addresses = value("breakpoint addresses");
             if (!addresses) return kExitUsage;
-            breakpoints_set(m().breakpoints, *addresses);
+            set_breakpoints(*addresses);
         } else if (opt == "--save-state" || opt == "--load-state") {
             const std::string* path = value("a .kstate file");
             if (!path) return kExitUsage;
             // Files a loaded state could not re-attach are a warning, not a failure.
             const FileOutcome r = opt == "--save-state" ? state_save(emu_, *path) : state_load(emu_, *path);
             if (!check(r, opt)) return kExitFailed;
+        } else if (opt == "--watch") {
+            const std::string* spec = value("a watchpoint KIND:RANGE");
+            if (!spec) return kExitUsage;
+            std::string why;
+            const auto w = watch_parse(*spec, &emu_.symbols, &why);
+            if (!w) {
+                err_ << "--watch: " << why << "\n";
+                return kExitUsage;
+            }
+            if (!watch_add(m().debug, *w)) {
+                err_ << "--watch: at most " << kWatchpointLimit << " watchpoints\n";
+                return kExitUsage;
+            }
+        } else if (opt == "--step-over") {
+            const std::string* count = value("a number of instructions");
+            long steps = 0;
+            if (!count || !parse_count(*count, steps)) {
+                err_ << "--step-over needs a number of instructions\n";
+                return kExitUsage;
+            }
+            bool going = true;
+            for (long k = 0; k < steps && going; ++k) going = step_over();
+            if (going) print_panes();
+        } else if (opt == "--symbols") {
+            const std::string* path = value("a symbol file");
+            if (!path) return kExitUsage;
+            SymbolRead counts;
+            const FileOutcome r = symbols_load(emu_.symbols, *path, &counts);
+            if (!r.done || counts.skipped) err_ << "--symbols: " << r.message << "\n";
+            if (!r.done) return kExitFailed;
         } else if (opt == "--print-screen") {
             out_ << screen_text(m());
         } else {
@@ -289,10 +359,19 @@ const char* headless_usage() {
            "  --save-state FILE    save the whole machine as a .kstate file\n"
            "  --load-state FILE    continue from a .kstate file (its disks, tape and printer\n"
            "                       are re-attached; those missing are named on standard error)\n"
-           "  --disassemble START END   print a listing of START to END (hex addresses)\n"
+           "  --disassemble START END   print a listing of START to END (hex addresses or symbols)\n"
            "  --break ADDRS        stop at these addresses (four hex digits each, as the debugger\n"
-           "                       takes them); a stop prints the debugger's panes and ends\n"
-           "                       the --frames or --type that was running\n";
+           "                       takes them, or symbols); a stop prints what stopped it and\n"
+           "                       the debugger's panes, and ends the --frames, --type or\n"
+           "                       --step-over that was running\n"
+           "  --watch KIND:RANGE   stop after an instruction that accesses RANGE: KIND r, w or rw\n"
+           "                       for memory, pr, pw or prw for ports; RANGE an address or\n"
+           "                       FROM-TO, hex or symbols (e.g. w:7000-77FF, pw:20)\n"
+           "  --step-over N        N Step Overs as the debugger makes them (a CALL, RST, DJNZ or\n"
+           "                       repeating block instruction runs to its end), then print the\n"
+           "                       debugger's panes\n"
+           "  --symbols FILE       read symbols (NAME = $ADDR, NAME EQU ADDR, or map lines of a\n"
+           "                       NAME and a hex address) for addresses and the disassembly\n";
 }
 
 int run_headless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

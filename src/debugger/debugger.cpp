@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "debugger/disassembler.h"
+#include "debugger/symbols.h"
 #include "files/vz_file.h"
 #include "machine/bus.h"
 #include "machine/frame.h"
@@ -94,12 +95,13 @@ std::string debugger_hardware_text(const Machine& m) {
            bits_of(m.state.memory[kGermanLatchCopy]);
 }
 
-std::string debugger_disassembly_text(const Machine& m) {
+std::string debugger_disassembly_text(const Machine& m, const SymbolTable* symbols) {
     std::string t;
     uint16_t address = m.z80.pc;
     for (int i = 0; i < kDisassemblyLines; ++i) {
         const Disassembly d = disassemble(m.state.memory, address);
-        t += listing_line(m.state.memory, address, d);
+        t += label_lines(symbols, address);
+        t += listing_line(m.state.memory, address, d, symbols);
         address = uint16_t(address + d.length);
     }
     return t;
@@ -125,13 +127,51 @@ std::optional<uint16_t> debugger_parse_address(std::string_view typed) {
     return uint16_t(value);
 }
 
-std::string debugger_listing(const Machine& m, std::string_view startText, std::string_view endText) {
-    const auto start = debugger_parse_address(startText);
-    const auto end = debugger_parse_address(endText);
+std::string debugger_listing(const Machine& m, std::string_view startText, std::string_view endText,
+                             const SymbolTable* symbols) {
+    const auto start = address_or_symbol(startText, symbols);
+    const auto end = address_or_symbol(endText, symbols);
     if (!start || !end || *end < *start) return {};
     const int last = std::min<int>(*end, *start + kListingLimit);
-    return listing(m.state.memory, *start, uint16_t(std::min(last, 0xFFFF)));
+    return listing(m.state.memory, *start, uint16_t(std::min(last, 0xFFFF)), symbols);
 }
+
+std::optional<uint16_t> debugger_line_address(std::string_view line, const SymbolTable* symbols) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == ':')
+        return symbols ? symbol_address(*symbols, line.substr(0, line.size() - 1)) : std::nullopt;
+    if (line.size() < 6 || line.substr(4, 2) != "  ") return std::nullopt;
+    return debugger_parse_address(line.substr(0, 4));
+}
+
+bool debugger_set_register(Machine& m, std::string_view name, std::string_view value,
+                           const SymbolTable* symbols) {
+    Z80Registers& r = m.z80;
+    const struct {
+        const char* name;
+        uint16_t* pair;
+    } pairs[] = {{"AF", &r.af},      {"BC", &r.bc},      {"DE", &r.de},      {"HL", &r.hl},
+                 {"AF'", &r.af_alt}, {"BC'", &r.bc_alt}, {"DE'", &r.de_alt}, {"HL'", &r.hl_alt},
+                 {"IX", &r.ix},      {"IY", &r.iy},      {"PC", &r.pc},      {"SP", &r.sp}};
+    const auto v = address_or_symbol(value, symbols);
+    if (!v) return false;
+    for (const auto& p : pairs) {
+        if (name != p.name) continue;
+        *p.pair = *v;
+        return true;
+    }
+    if (name != "I" || *v > 0xFF) return false;
+    r.i = uint8_t(*v);
+    return true;
+}
+
+void debugger_set_flag(Machine& m, int bit, bool on) {
+    const uint16_t mask = uint16_t(1u << (bit & 7));
+    m.z80.af = on ? uint16_t(m.z80.af | mask) : uint16_t(m.z80.af & ~mask);
+}
+
+void debugger_poke(Machine& m, uint16_t address, uint8_t value) { m.state.memory[address] = value; }
 
 uint16_t debugger_memory_up(uint16_t address) {
     return address > kMemoryViewStep ? uint16_t(address - kMemoryViewStep) : address;

@@ -16,6 +16,7 @@
 
 struct Machine;
 struct MachineIo;
+struct SymbolTable;
 
 inline constexpr int kDebugPaneWidth = 256;
 inline constexpr int kDebugPaneHeight = 192;
@@ -26,7 +27,9 @@ inline constexpr int kMemoryViewStep = 6; // bytes per memory view row
 std::string debugger_registers_text(const Machine& m);
 std::string debugger_pointers_text(const Machine& m);
 std::string debugger_hardware_text(const Machine& m);
-std::string debugger_disassembly_text(const Machine& m);
+// With symbols, a label line stands before each instruction a symbol names and
+// operand addresses are written as symbols; the 18 instruction lines stay.
+std::string debugger_disassembly_text(const Machine& m, const SymbolTable* symbols = nullptr);
 
 // One instruction through the machine's loop hook, as when running.
 void debugger_step(Machine& m, MachineIo& io);
@@ -38,8 +41,26 @@ void debugger_step(Machine& m, MachineIo& io);
 std::optional<uint16_t> debugger_parse_address(std::string_view typed);
 
 // The listing from start to end, the end held to start + 0x4000; empty when
-// end is below start or either address cannot be read.
-std::string debugger_listing(const Machine& m, std::string_view startText, std::string_view endText);
+// end is below start or either address cannot be read. With symbols, either
+// address may be a symbol and the listing shows them (see listing()).
+std::string debugger_listing(const Machine& m, std::string_view startText, std::string_view endText,
+                             const SymbolTable* symbols = nullptr);
+
+// The address of a line of the disassembly pane or a listing: its first four
+// hex digits, or for a label line ("NAME:") the symbol's address.
+std::optional<uint16_t> debugger_line_address(std::string_view line, const SymbolTable* symbols);
+
+// Register edits as the debugger's boxes make them. Names are those of the
+// registers pane (AF BC DE HL AF' BC' DE' HL' IX IY PC SP) and I; the value is
+// an address box's text (hex or a symbol). False, changing nothing, for an
+// unknown name or a value that is no address or, for I, above FF.
+bool debugger_set_register(Machine& m, std::string_view name, std::string_view value,
+                           const SymbolTable* symbols = nullptr);
+void debugger_set_flag(Machine& m, int bit, bool on);
+
+// A byte of the memory image, written directly (not through the bus): ROM
+// and cartridge areas change too, as a loaded file changes them.
+void debugger_poke(Machine& m, uint16_t address, uint8_t value);
 
 // Memory view paging: 6 bytes back (only from above 6) or on (only below 0xFFF9).
 uint16_t debugger_memory_up(uint16_t address);

@@ -5,6 +5,7 @@
 // with another memory operand. Building them at compile time lets the checks at
 // the end of the tables fail the build.
 #include "debugger/disassembler.h"
+#include "debugger/symbols.h"
 
 #include "z80/z80_tables.h"
 
@@ -263,11 +264,22 @@ Disassembly disassemble(const std::array<uint8_t, 65536>& memory, uint16_t addre
         case '^':
         case '*': append_hex(d.text, at(next++), 2); break;
         case '#':
-            append_hex(d.text, at(next) | at(next + 1) << 8, 4);
+            d.hasAddress = true;
+            d.address = uint16_t(at(next) | at(next + 1) << 8);
+            d.addressAt = uint8_t(d.text.size());
+            d.addressLength = 5; // with the "h" after it
+            append_hex(d.text, d.address, 4);
             next += 2;
             break;
         case '@': {
             const unsigned e = d.table == DisasmTable::IndexBit ? at(2) : at(next++);
+            if (d.table != DisasmTable::IndexBit) {
+                // A relative jump; its operand is the last, so its end is the instruction's.
+                d.hasAddress = true;
+                d.address = uint16_t(address + next + int8_t(e));
+                d.addressAt = uint8_t(d.text.size());
+                d.addressLength = 4;
+            }
             d.text += e < 0x80 ? '+' : '-';
             append_hex(d.text, e < 0x80 ? e : 256 - e, 2);
             break;
@@ -279,7 +291,22 @@ Disassembly disassemble(const std::array<uint8_t, 65536>& memory, uint16_t addre
     return d;
 }
 
-std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t address, const Disassembly& d) {
+std::string disasm_text(const Disassembly& d, const SymbolTable* symbols) {
+    const std::string* name = symbols && d.hasAddress ? symbol_name(*symbols, d.address) : nullptr;
+    if (!name) return d.text;
+    std::string text = d.text;
+    return text.replace(d.addressAt, d.addressLength, *name);
+}
+
+std::string label_lines(const SymbolTable* symbols, uint16_t address) {
+    std::string lines;
+    if (symbols)
+        for (const std::string_view name : symbols_at(*symbols, address)) (lines += name) += ":\r\n";
+    return lines;
+}
+
+std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t address, const Disassembly& d,
+                         const SymbolTable* symbols) {
     std::string line;
     line.reserve(48);
     append_hex(line, address, 4);
@@ -290,7 +317,7 @@ std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t addr
         line += ' ';
     }
     line += "   ";
-    line += d.text;
+    line += symbols ? disasm_text(d, symbols) : d.text;
     line += "\r\n";
     return line;
 }
@@ -299,11 +326,13 @@ std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t addr
     return listing_line(memory, address, disassemble(memory, address));
 }
 
-std::string listing(const std::array<uint8_t, 65536>& memory, uint16_t start, uint16_t end) {
+std::string listing(const std::array<uint8_t, 65536>& memory, uint16_t start, uint16_t end,
+                    const SymbolTable* symbols) {
     std::string text;
     for (uint32_t a = start; a <= end;) {
         const Disassembly d = disassemble(memory, uint16_t(a));
-        text += listing_line(memory, uint16_t(a), d);
+        if (symbols) text += label_lines(symbols, uint16_t(a));
+        text += listing_line(memory, uint16_t(a), d, symbols);
         a += uint32_t(d.length);
     }
     return text;

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+struct SymbolTable;
+
 enum class DisasmTable : uint8_t { Main, Bit, Extended, Index, IndexBit };
 
 // The template of one opcode. "*h" stands for an operand byte, "#h" for an
@@ -28,17 +30,32 @@ struct Disassembly {
     int length = 1;   // 1 to 4 bytes
     DisasmTable table = DisasmTable::Main;
     uint8_t opcode = 0; // the index of the template used in `table`
+    // The address the instruction names, where it names one: a word operand
+    // ("#h") or a relative jump's target; and where its text is in `text`.
+    bool hasAddress = false;
+    uint16_t address = 0;
+    uint8_t addressAt = 0, addressLength = 0;
 };
+
+// The text with the named address written as its symbol, where it has one.
+std::string disasm_text(const Disassembly& d, const SymbolTable* symbols);
 
 Disassembly disassemble(const std::array<uint8_t, 65536>& memory, uint16_t address);
 
 // "AAAA  B0 B1 B2    TEXT\r\n": the first three bytes of the instruction,
 // blanks in place of missing ones; a fourth byte is not shown.
 std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t address);
-std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t address, const Disassembly& d);
+std::string listing_line(const std::array<uint8_t, 65536>& memory, uint16_t address, const Disassembly& d,
+                         const SymbolTable* symbols = nullptr);
+
+// "NAME:\r\n" for each symbol at the address (nothing without symbols).
+std::string label_lines(const SymbolTable* symbols, uint16_t address);
 
 // The lines of the instructions from start whose address is not above end;
 // empty when end is below start. The walk counts addresses past 0xFFFF
 // instead of wrapping them, so it always ends: an instruction reaching over
-// 0xFFFF (its bytes read wrapped) is the last line.
-std::string listing(const std::array<uint8_t, 65536>& memory, uint16_t start, uint16_t end);
+// 0xFFFF (its bytes read wrapped) is the last line. With symbols, each
+// instruction a symbol names gets a label line before it and the addresses
+// its operands name are written as symbols.
+std::string listing(const std::array<uint8_t, 65536>& memory, uint16_t start, uint16_t end,
+                    const SymbolTable* symbols = nullptr);

@@ -386,12 +386,32 @@ void put_framebuffer(Writer& w, const Emulator& e) {
 }
 void get_framebuffer(Reader& rd, Loaded& l) { rd.raw(l.m->frameBuffer.data(), kFrameWidth * kFrameHeight); }
 
+// The box's text, the table's own breakpoints, and those switched off.
 void put_breakpoints(Writer& w, const Emulator& e) {
-    const auto& text = e.machine->breakpoints.text;
-    w.text(std::string_view(text.data(), strnlen(text.data(), text.size())));
+    const Breakpoints& b = e.machine->breakpoints;
+    w.text(std::string_view(b.text.data(), strnlen(b.text.data(), b.text.size())));
+    w.u8(b.extraCount);
+    for (uint8_t i = 0; i < b.extraCount; ++i) w.u16(b.extra[i]);
+    std::vector<uint16_t> off;
+    for (uint16_t a : breakpoints_in_text(b))
+        if (!breakpoint_enabled(b, a)) off.push_back(a);
+    for (uint8_t i = 0; i < b.extraCount; ++i)
+        if (!breakpoint_enabled(b, b.extra[i])) off.push_back(b.extra[i]);
+    w.u8(uint8_t(off.size()));
+    for (uint16_t a : off) w.u16(a);
 }
 void get_breakpoints(Reader& rd, Loaded& l) {
-    breakpoints_set(l.m->breakpoints, rd.text(kBreakpointTextSize));
+    Breakpoints& b = l.m->breakpoints;
+    breakpoints_set(b, rd.text(kBreakpointTextSize));
+    const uint8_t extras = rd.u8();
+    if (extras > kExtraBreakpointLimit) return rd.fail();
+    for (uint8_t i = 0; i < extras; ++i) breakpoints_add(b, rd.u16());
+    const uint8_t off = rd.u8();
+    for (uint8_t i = 0; i < off; ++i) {
+        const uint16_t a = rd.u16();
+        if (!breakpoint_listed(b, a)) return rd.fail();
+        breakpoints_enable(b, a, false);
+    }
 }
 
 struct SectionKind {
@@ -672,6 +692,7 @@ FileOutcome state_decode(Emulator& emu, std::span<const uint8_t> bytes, bool rea
     f.displayMasks = m.displayMasks;
     f.palette = m.palette;
     f.input.f11Held = m.input.f11Held;
+    f.debug = m.debug; // the session's watchpoints are the debugger's, not the state's
     f.romImageLoaded = m.romImageLoaded || l.romImageLoaded;
     // Every bank may differ from what a rewind history last saw.
     for (size_t b = 0; b < size_t(kBankCount); ++b) f.state.bankWrites[b] = m.state.bankWrites[b] + 1;

@@ -9,11 +9,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
 #include "debugger/debugger.h"
+#include "debugger/stepping.h"
+#include "debugger/symbols.h"
 #include "machine/emulator.h"
 
 namespace {
@@ -34,7 +37,6 @@ QPixmap pane_pixmap(const std::vector<uint8_t>& rgb) {
 
 } // namespace
 
-
 DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent), emu_(emu) {
     setWindowTitle("KOLT Debugger");
     QFont font("Courier New", 10);
@@ -44,8 +46,17 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     const QFontMetrics metrics(font);
     // Dialog units: a quarter of the average character width, an eighth of its height.
     const double ux = metrics.averageCharWidth() / 4.0, uy = metrics.height() / 8.0;
+
+    auto* menus = new QMenuBar(this);
+    QMenu* file = menus->addMenu("&File");
+    QAction* loadSymbolsAction = file->addAction("&Load Symbols...");
+    loadSymbolsAction->setObjectName("loadSymbols");
+    QAction* clearSymbols = file->addAction("&Clear Symbols");
+    clearSymbols->setObjectName("clearSymbols");
+    const int top = menus->sizeHint().height();
+
     auto place = [&](QWidget* w, int x, int y, int width, int height) {
-        w->setGeometry(int(x * ux), int(y * uy), int(width * ux), int(height * uy));
+        w->setGeometry(int(x * ux), top + int(y * uy), int(width * ux), int(height * uy));
     };
     auto group = [&](const char* title, int x, int y, int width, int height) {
         auto* box = new QGroupBox(title, this);
@@ -132,7 +143,7 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     label("Start Addr", 212, 248, 23, 9);
     memoryAddress_ = edit(235, 246, 24, 13);
     memoryAddress_->setObjectName("memoryAddress");
-    memoryAddress_->setMaxLength(4);
+    memoryAddress_->setMaxLength(int(kSymbolNameLimit)); // four hex digits, or a symbol
     auto* memorySet = button("Set", 264, 246, 22, 14);
     memorySet->setObjectName("memorySet");
     auto* up = button("Up", 290, 246, 22, 14);
@@ -140,16 +151,22 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     auto* down = button("Down", 316, 246, 22, 14);
     down->setObjectName("memoryDown");
 
-    setFixedSize(int(462 * ux), int(281 * uy));
+    const int width = int(462 * ux), panesBottom = top + int(281 * uy);
+    menus->setGeometry(0, 0, width, top);
+    tools_ = buildTools();
+    tools_->setGeometry(0, panesBottom, width, tools_->sizeHint().height());
+    setFixedSize(width, panesBottom + tools_->sizeHint().height());
 
     connect(stepButton_, &QPushButton::clicked, this, &DebuggerDialog::step);
     connect(runButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(setBreakpointsButton_, &QPushButton::clicked, this, [this] {
         breakpoints_set(emu_.m().breakpoints, breakpoints_->text().toStdString());
+        fillStopTable();
     });
     connect(build, &QPushButton::clicked, this, [this] {
-        disassembly_->setPlainText(panel_text(
-            debugger_listing(emu_.m(), listingStart_->text().toStdString(), listingEnd_->text().toStdString())));
+        disassembly_->setPlainText(
+            panel_text(debugger_listing(emu_.m(), listingStart_->text().toStdString(),
+                                        listingEnd_->text().toStdString(), &emu_.symbols)));
     });
     connect(copy, &QPushButton::clicked, this, [this] {
         // The clipboard gets the pane's text with the machine's CR LF line ends.
@@ -158,8 +175,16 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
         QApplication::clipboard()->setText(text);
     });
     connect(memorySet, &QPushButton::clicked, this, [this] {
-        if (const auto a = debugger_parse_address(memoryAddress_->text().toStdString())) gMemoryViewAddress = *a;
+        if (const auto a = address_or_symbol(memoryAddress_->text().toStdString(), &emu_.symbols))
+            gMemoryViewAddress = *a;
         drawPanes();
+        fillHexEditor();
+    });
+    connect(loadSymbolsAction, &QAction::triggered, this, &DebuggerDialog::loadSymbols);
+    connect(clearSymbols, &QAction::triggered, this, [this] {
+        symbols_clear(emu_.symbols);
+        showStatus("Symbols cleared.");
+        refresh();
     });
     connect(up, &QPushButton::clicked, this, [this] { pageMemory(debugger_memory_up(gMemoryViewAddress)); });
     connect(down, &QPushButton::clicked, this, [this] { pageMemory(debugger_memory_down(gMemoryViewAddress)); });
@@ -167,16 +192,31 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     const auto& text = emu_.m().breakpoints.text;
     breakpoints_->setText(QString::fromLatin1(text.data(), qsizetype(strnlen(text.data(), text.size()))));
     memoryAddress_->setText(QString::asprintf("%04X", gMemoryViewAddress));
+
+    // Opened by a stop: say what stopped the machine (the ordinary loop stops
+    // only for breakpoints; the watched one says why).
+    Machine& m = emu_.m();
+    const DebugStop stop = debug_take_stop(m.debug);
+    if (m.z80.stop_requested) showStatus(QString::fromStdString(debugger_stop_text(stop, m.z80.stop_pc)));
     refresh();
+}
+
+// Closing moves the focus out of a register box, whose editing-finished
+// signal would then reach a dialog already half destroyed.
+DebuggerDialog::~DebuggerDialog() {
+    for (QLineEdit* box : registerBoxes_) box->disconnect(this);
 }
 
 void DebuggerDialog::refresh() {
     const Machine& m = emu_.m();
-    disassembly_->setPlainText(panel_text(debugger_disassembly_text(m)));
+    disassembly_->setPlainText(panel_text(debugger_disassembly_text(m, &emu_.symbols)));
     registers_->setPlainText(panel_text(debugger_registers_text(m)));
     pointers_->setPlainText(panel_text(debugger_pointers_text(m)));
     hardware_->setPlainText(panel_text(debugger_hardware_text(m)));
     drawPanes();
+    fillStopTable();
+    fillRegisterEditor();
+    fillHexEditor();
 }
 
 void DebuggerDialog::drawPanes() {
@@ -188,16 +228,19 @@ void DebuggerDialog::pageMemory(uint16_t address) {
     gMemoryViewAddress = address;
     memoryAddress_->setText(QString::asprintf("%04X", address));
     drawPanes();
+    fillHexEditor();
 }
 
 void DebuggerDialog::step() {
     debugger_step(emu_.m(), emu_.io);
+    showStatus({});
     refresh();
 }
 
 // Escape steps, as the Step button stands where a dialog's cancel would be.
-// Enter in the breakpoint box sets the breakpoints, as its Set button does,
-// rather than pressing Run and closing the window.
+// Enter in the breakpoint box sets the breakpoints, as its Set button does;
+// Return in the tools' boxes has applied what was typed there. Neither goes on
+// to press Run and close the window.
 void DebuggerDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         step();
@@ -206,6 +249,10 @@ void DebuggerDialog::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && focusWidget() == breakpoints_) {
         setBreakpointsButton_->click();
+        return;
+    }
+    if (enter && tools_->isAncestorOf(focusWidget())) {
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -21,6 +21,13 @@
 // text painting, 40,000 / 40,000: a line painted between two instructions cost
 // about twice what it costs in a batch. A table of plain pages for the bus
 // hooks saved 1.5 % of the instructions and no measurable time; dropped.
+//
+// A second instantiation, over `WatchBus`, runs the frames while the debugger
+// watches accesses or runs to a target (Step Over, Step Out, Run to Cursor).
+// Its hooks check the watch bit sets and then do exactly what Bus's do, and
+// its loop hook runs after every instruction (it has no due hook) and calls
+// Bus's, so time, sound and tape move on as when running. The choice is made
+// once per frame, so the ordinary loop carries no check of its own.
 #include "machine/frame.h"
 
 #include <algorithm>
@@ -143,6 +150,88 @@ inline uint16_t z80_loop_hook(Bus& b, Z80Registers& r) {
 // cycles_left below which the loop hook has work to do.
 inline int32_t z80_loop_hook_due(Bus& b) { return b.hookDue; }
 
+// ---- the watched loop ----------------------------------------------------
+
+struct WatchBus {
+    Bus bus;
+    DebugState& d;
+    uint16_t instrPc; // where the instruction now running started
+    uint16_t instrSp; // SP when it started
+    uint16_t fetchAt; // where its next opcode or operand byte would be fetched
+    bool fetching;    // no other access has come since the instruction began
+};
+
+inline void note_hit(WatchBus& w, uint8_t access, uint16_t address, uint8_t value) {
+    if (w.d.stop.hit.access == 0) w.d.stop.hit = {access, address, value, w.instrPc};
+}
+
+inline uint8_t z80_read_byte(WatchBus& w, uint16_t address) {
+    const uint8_t value = bus_read(w.bus.m, address);
+    // The core fetches an instruction's bytes one after another from its
+    // start, before it reads any data: such a read is a fetch, not data.
+    if (w.fetching && address == w.fetchAt) {
+        ++w.fetchAt;
+        return value;
+    }
+    w.fetching = false;
+    if (watch_bit(w.d.readBits, address)) [[unlikely]]
+        note_hit(w, kWatchRead, address, value);
+    return value;
+}
+inline void z80_write_byte(WatchBus& w, uint16_t address, uint8_t value) {
+    w.fetching = false;
+    if (watch_bit(w.d.writeBits, address)) [[unlikely]]
+        note_hit(w, kWatchWrite, address, value);
+    bus_write(w.bus.m, w.bus.io, address, value);
+}
+inline uint8_t z80_port_in(WatchBus& w, uint16_t port) {
+    w.fetching = false;
+    const uint8_t value = port_in(w.bus.m, w.bus.io, uint8_t(port));
+    if (watch_bit(w.d.portReadBits, uint8_t(port))) [[unlikely]]
+        note_hit(w, kWatchPort | kWatchRead, uint8_t(port), value);
+    return value;
+}
+inline void z80_port_out(WatchBus& w, uint16_t port, uint8_t value) {
+    w.fetching = false;
+    if (watch_bit(w.d.portWriteBits, uint8_t(port))) [[unlikely]]
+        note_hit(w, kWatchPort | kWatchWrite, uint8_t(port), value);
+    port_out(w.bus.m, w.bus.io, uint8_t(port), value);
+}
+inline void z80_edfe_hook(WatchBus&, Z80Registers&) {}
+
+// RET, RET cc (either after one index prefix, which the core ignores for
+// them), or ED x5/x5+8: every one of those is a RETN or RETI.
+bool is_return_at(const Machine& m, uint16_t pc) {
+    uint8_t op = bus_read(m, pc);
+    if (op == 0xED) return (bus_read(m, uint16_t(pc + 1)) & 0xC7) == 0x45;
+    if (op == 0xDD || op == 0xFD) op = bus_read(m, uint16_t(pc + 1));
+    return op == 0xC9 || (op & 0xC7) == 0xC0;
+}
+
+inline uint16_t z80_loop_hook(WatchBus& w, Z80Registers& r) {
+    // Judged before the ordinary hook, which may accept an interrupt and move
+    // PC and SP: a target reached just then still stops (in the interrupt's
+    // first instruction) rather than being missed.
+    const RunTarget& t = w.d.target;
+    bool reached = t.toAddress && r.pc == t.address && (!t.sameLevel || int16_t(r.sp - t.sp) >= 0);
+    if (t.toReturn && r.sp == uint16_t(w.instrSp + 2) && int16_t(r.sp - t.returnAbove) > 0 &&
+        is_return_at(w.bus.m, w.instrPc))
+        reached = true;
+    z80_loop_hook(w.bus, r);
+    const uint8_t reasons =
+        uint8_t((r.stop_requested ? kStopBreakpoint : 0) | (w.d.stop.hit.access ? kStopWatchpoint : 0) |
+                (reached ? kStopTarget : 0));
+    if (reasons) {
+        w.d.stop.reasons = reasons;
+        r.stop_requested = 1;
+        r.stop_pc = r.pc;
+    }
+    w.instrPc = w.fetchAt = r.pc;
+    w.instrSp = r.sp;
+    w.fetching = true;
+    return r.pc;
+}
+
 } // namespace
 
 // The loop clocks are told of every refill of the slice as it happens. The
@@ -151,7 +240,19 @@ inline int32_t z80_loop_hook_due(Bus& b) { return b.hookDue; }
 // frames then stood still: no lines, no interrupt, no sound.
 static void note_refill(Machine& m) { m.loop.lastCycleCount += m.z80.cycle_period; }
 
+[[gnu::noinline]] static uint8_t run_frame_watched(Machine& m, MachineIo& io) {
+    m.debug.stop = {};
+    WatchBus bus{make_bus(m, io), m.debug, m.z80.pc, m.z80.sp, m.z80.pc, true};
+    z80_run(bus, m.z80);
+    render_pending_lines(m);
+    if (!m.z80.stop_requested) note_refill(m);
+    machine_flush_files(io);
+    return m.z80.stop_requested;
+}
+
 uint8_t machine_run_frame(Machine& m, MachineIo& io) {
+    if (m.debug.active) [[unlikely]]
+        return run_frame_watched(m, io);
     Bus bus = make_bus(m, io);
     z80_run(bus, m.z80);
     render_pending_lines(m);

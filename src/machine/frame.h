@@ -10,6 +10,8 @@
 // checks the breakpoint set, all as if it ran after every instruction; it runs
 // only where there is work. The scanline counter runs on across host frames;
 // nothing realigns the two clocks.
+// While the debugger watches accesses or runs to a target (machine.debug),
+// frames run a second instantiation of the loop that checks those as well.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +19,8 @@
 struct Machine;
 struct MachineIo;
 
-// Runs the rest of the host frame. Returns 1 when a breakpoint stopped it (the
-// next call continues the same frame), else 0.
+// Runs the rest of the host frame. Returns 1 when a breakpoint, a watchpoint or
+// a run target stopped it (the next call continues the same frame), else 0.
 uint8_t machine_run_frame(Machine& m, MachineIo& io);
 
 // One instruction, as the debugger's Step: the loop hook runs as when running,

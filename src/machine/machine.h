@@ -20,6 +20,7 @@
 #include "machine/cassette.h"
 #include "machine/disk.h"
 #include "machine/settings.h"
+#include "machine/watchpoints.h"
 #include "sound/sound.h"
 #include "video/font.h"
 #include "video/palette.h"
@@ -111,6 +112,7 @@ struct Machine {
     TapeState tape;
     DiskController disk;
     Breakpoints breakpoints;
+    DebugState debug;            // watchpoints and the debugger's run target
     bool romImageLoaded = false; // a system ROM was loaded at some time in this process
 };
 

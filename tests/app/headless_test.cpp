@@ -102,6 +102,50 @@ TEST(Headless, DebuggerOptions) {
     EXPECT_NE(stop.out.find("Flags:  SZ.A.PNC"), std::string::npos);
 }
 
+// The program of LoadedProgramRunsAndShowsItsEffect as a .vz file.
+void write_copy_program(const TempDir& dir) {
+    std::vector<uint8_t> file(24, 0);
+    file[21] = 0xF1, file[22] = 0x00, file[23] = 0x80;
+    const uint8_t code[] = {0x21, 0x0E, 0x80, 0x11, 0x00, 0x70, 0x01, 0x05, 0x00, // 8000 LD HL; LD DE; LD BC
+                            0xED, 0xB0,                                           // 8009 LDIR
+                            0xF3,                                                 // 800B DI
+                            0x18, 0xFE,                                           // 800C JR $
+                            0x56, 0x5A, 0x60, 0x4F, 0x4B};
+    file.insert(file.end(), std::begin(code), std::end(code));
+    dir.write("prog.vz", file);
+}
+
+TEST(Headless, WatchpointStopsWithItsReport) {
+    TempDir dir;
+    write_copy_program(dir);
+    const Outcome r = run_in(dir, "--load prog.vz --watch w:7002-7003 --frames 5");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 42), "Watchpoint hit: write 7002 = 60 at 8009\nAF") << r.out;
+    EXPECT_NE(r.out.find("PC  800B"), std::string::npos) << r.out; // after the LDIR
+
+    const Outcome bad = run_in(dir, "--watch q:7000");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("--watch: Unknown watchpoint kind 'q'"), std::string::npos) << bad.err;
+}
+
+TEST(Headless, SymbolsBreakAtALabelAndStepOver) {
+    TempDir dir;
+    write_copy_program(dir);
+    const std::string symbols = "add EQU 8009H\nspin = $800C\nnot a symbol line\n";
+    dir.write("prog.sym", std::vector<uint8_t>(symbols.begin(), symbols.end()));
+    const Outcome r = run_in(dir, "--symbols prog.sym --load prog.vz --break add --frames 5 --step-over 2");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Skipped 1 malformed line (the first is line 3)"), std::string::npos) << r.err;
+    const size_t stop = r.out.find("Stopped at breakpoint 8009\n");
+    ASSERT_NE(stop, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("add:\n8009  ED B0       LDIR\n", stop), std::string::npos) << r.out;
+    // The LDIR runs to its end, the DI is one step.
+    const size_t stepped = r.out.find("PC  800C");
+    ASSERT_NE(stepped, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("spin:\n800C  18 FE       JR spin\n", stepped), std::string::npos) << r.out;
+    EXPECT_EQ(run_in(dir, "--symbols absent.sym").exitCode, 1);
+}
+
 TEST(Headless, RefusesBadOptionsAndFiles) {
     TempDir dir;
     const Outcome unknown = run_in(dir, "--frobnicate");

@@ -54,7 +54,9 @@ TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
     start_port_program(e->m());
     run_frames(*e, 0, 5, 3);
     typing_start(e->m(), "TYPED LATER\r");
-    breakpoints_set(e->m().breakpoints, "9abc");
+    breakpoints_set(e->m().breakpoints, "9abc 1000");
+    breakpoints_add(e->m().breakpoints, 0x4321);   // the table's own
+    breakpoints_enable(e->m().breakpoints, 0x1000, false);
     e->m().disk.trackBuffer[100] = 0x5A;
     e->m().disk.trackPosition = 321;
     const std::vector<uint8_t> bytes = state_encode(*e);
@@ -66,6 +68,9 @@ TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
     EXPECT_TRUE(m.input.typingActive);
     EXPECT_TRUE(breakpoint_at(m.breakpoints, 0x9ABC));
     EXPECT_FALSE(breakpoint_at(m.breakpoints, 0x9ABD));
+    EXPECT_TRUE(breakpoint_at(m.breakpoints, 0x4321));
+    EXPECT_FALSE(breakpoint_at(m.breakpoints, 0x1000)); // still listed, still off
+    EXPECT_TRUE(breakpoint_listed(m.breakpoints, 0x1000));
     EXPECT_EQ(m.disk.trackBuffer[100], 0x5A);
     EXPECT_EQ(m.disk.trackPosition, 321);
     EXPECT_EQ(m.settings.model, kModelVZ300);
