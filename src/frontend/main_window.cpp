@@ -344,7 +344,7 @@ bool MainWindow::frameStep() {
     }
     ++framesRun_;
     if (poll_input(m, keys_, {keypadJoystick_, gamepadHeld()})) toggleFullScreen();
-    states_->recordFrame();
+    states_->recordFrame(driver_->maximumRate());
     display_->present(m);
     if (!presentedOnce_) {
         presentedOnce_ = true;

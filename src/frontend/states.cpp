@@ -81,16 +81,24 @@ void States::nextSlot(int step) {
 
 void States::showSlot() { w_.status().setState("4-slot", QString("Slot %1").arg(slot_)); }
 
-void States::recordFrame() { history_->record(w_.emulator()); }
+void States::recordFrame(bool maximumRate) {
+    if (++unrecorded_ < (maximumRate ? 2 : 1)) return;
+    history_->record(w_.emulator(), unrecorded_);
+    unrecorded_ = 0;
+}
 
 void States::setRewinding(bool on) {
     rewinding_ = on;
     w_.status().setState("2-rewind", on ? "Rewinding" : "");
 }
 
-bool States::rewindStep() { return history_->step_back(w_.emulator()) > 0; }
+bool States::rewindStep() {
+    unrecorded_ = 0; // a frame run since the last record is undone with it
+    return history_->step_back(w_.emulator()) > 0;
+}
 
 int States::rewindSeconds(int seconds) {
+    unrecorded_ = 0;
     int frames = 0;
     while (frames < 50 * seconds) {
         const int32_t back = history_->step_back(w_.emulator());
@@ -100,4 +108,7 @@ int States::rewindSeconds(int seconds) {
     return frames;
 }
 
-void States::forgetHistory() { history_->clear(); }
+void States::forgetHistory() {
+    history_->clear();
+    unrecorded_ = 0;
+}

@@ -40,8 +40,9 @@ public:
     int slot() const { return slot_; }
     QString slotPath(int slot) const;
 
-    // After every frame run: remember it.
-    void recordFrame();
+    // After every frame run: remember it. At the Maximum rate every second
+    // frame is recorded, which keeps recording within a tenth of the frame.
+    void recordFrame(bool maximumRate);
     // While F7 is held frames go backwards instead.
     void setRewinding(bool on);
     bool rewinding() const { return rewinding_; }
@@ -59,5 +60,6 @@ private:
     MainWindow& w_;
     std::unique_ptr<RewindHistory> history_;
     int slot_ = 1;
+    int32_t unrecorded_ = 0; // frames run since the last record
     bool rewinding_ = false;
 };

@@ -45,8 +45,9 @@ const Layout& layout() {
         Layout out;
         out.banks = range_of(*m, m->state.bankStore);
         out.typing = range_of(*m, m->input.typingText);
+        // The debugger's breakpoints and watch sets are the session's, kept as they are.
         std::vector<Range> skipped = {out.banks, out.typing, range_of(*m, m->sound.streams),
-                                      range_of(*m, m->breakpoints.bits)};
+                                      range_of(*m, m->breakpoints), range_of(*m, m->debug)};
         std::sort(skipped.begin(), skipped.end(), [](Range a, Range b) { return a.begin < b.begin; });
         size_t at = 0;
         for (const Range& r : skipped) {
@@ -57,7 +58,7 @@ const Layout& layout() {
 
         out.kept = {range_of(*m, m->settings),      range_of(*m, m->displayMasks),   range_of(*m, m->palette),
                     range_of(*m, m->sound.streams), range_of(*m, m->input.f11Held),  range_of(*m, m->tape),
-                    range_of(*m, m->breakpoints),   range_of(*m, m->state.tapeLevel)};
+                    range_of(*m, m->breakpoints),   range_of(*m, m->state.tapeLevel), range_of(*m, m->debug)};
         std::sort(out.kept.begin(), out.kept.end(), [](Range a, Range b) { return a.begin < b.begin; });
         return out;
     }();
@@ -139,7 +140,7 @@ void RewindHistory::compare_range(const uint8_t* now, size_t begin, size_t end) 
     }
 }
 
-void RewindHistory::record(const Emulator& emu) {
+void RewindHistory::record(const Emulator& emu, int32_t frames) {
     const Machine& m = *emu.machine;
     if (!shadow_) shadow_ = std::make_unique<Machine>();
     if (!haveShadow_) {
@@ -160,9 +161,9 @@ void RewindHistory::record(const Emulator& emu) {
         compare_range(now, l.typing.begin, l.typing.end);
     for (const Range& r : l.compared) compare_range(now, r.begin, r.end);
 
-    records_.push_back(Record{1, std::vector<uint8_t>(scratch_.begin(), scratch_.end())});
+    records_.push_back(Record{frames, std::vector<uint8_t>(scratch_.begin(), scratch_.end())});
     recordBytes_ += records_.back().delta.size();
-    ++frames_;
+    frames_ += frames;
     enforce_limit();
 }
 

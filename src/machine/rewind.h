@@ -49,8 +49,10 @@ class RewindHistory {
     RewindHistory(const RewindHistory&) = delete;
     RewindHistory& operator=(const RewindHistory&) = delete;
 
-    // After each frame: notes what the frame changed.
-    void record(const Emulator& emu);
+    // After a frame: notes what changed since the last record, `frames`
+    // frames ago (the desktop records every second frame at the Maximum rate,
+    // where a record per frame would cost more than a tenth of the frame).
+    void record(const Emulator& emu, int32_t frames = 1);
     // Restores the state one record back and returns the frames it spans (1
     // in the recent past, more where old records were merged); 0 when there is
     // nothing left. Recording afterwards continues from the restored state.
