@@ -114,6 +114,7 @@ private slots:
     // Held F7 runs the machine back one frame per tick, each frame shown.
     void f7HeldRewindsFrameByFrame() {
         start();
+        trigger("Options|Fast Tape and Typing"); // off: the typing below runs at the Normal rate
         for (int i = 0; i < 100; ++i) w_->frameStep();
         typing_start(m(), "ABCDEFGHIJ");
         std::vector<uint64_t> past;
@@ -138,6 +139,20 @@ private slots:
         const int32_t before = w_->states().history().frames();
         trigger("File|Rewind One Second\tF7 (hold)");
         QCOMPARE(w_->states().history().frames(), before - 50);
+
+        // At the Maximum rate every second frame is kept: a step goes back two.
+        trigger("Options|Display|FrameRate|Maximum");
+        past.clear();
+        for (int i = 0; i < 20; ++i) {
+            w_->frameStep();
+            past.push_back(machine_hash(m()));
+        }
+        key(QEvent::KeyPress, Qt::Key_F7);
+        w_->frameStep();
+        QCOMPARE(machine_hash(m()), past[17]);
+        w_->frameStep();
+        QCOMPARE(machine_hash(m()), past[15]);
+        key(QEvent::KeyRelease, Qt::Key_F7);
     }
 };
 
