@@ -287,10 +287,10 @@ int Script::run(const std::vector<std::string>& args) {
             const FileOutcome r = opt == "--save-state" ? state_save(emu_, *path) : state_load(emu_, *path);
             if (!check(r, opt)) return kExitFailed;
         } else if (opt == "--watch") {
-            const std::string* spec = value("a watchpoint KIND:RANGE");
-            if (!spec) return kExitUsage;
+            const std::string* watch = value("a watchpoint KIND:RANGE");
+            if (!watch) return kExitUsage;
             std::string why;
-            const auto w = watch_parse(*spec, &emu_.symbols, &why);
+            const auto w = watch_parse(*watch, &emu_.symbols, &why);
             if (!w) {
                 err_ << "--watch: " << why << "\n";
                 return kExitUsage;
