@@ -6,6 +6,8 @@
 // Also every model, memory and graphics option through a state round trip.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <unistd.h>
 
 #include <fstream>
@@ -171,8 +173,13 @@ TEST(Determinism, HundredThousandFramesWithStatesAndRewindMatchAnUnbrokenRun) {
     EXPECT_EQ(TempDir::read(brokenFiles.disk1), TempDir::read(straightFiles.disk1));
     EXPECT_EQ(TempDir::read(brokenFiles.disk2), TempDir::read(straightFiles.disk2));
     EXPECT_GT(TempDir::read(straightFiles.disk2).size(), 10000u) << "the disk traffic wrote nothing";
+    // AddressSanitizer keeps freed memory in quarantine, so there the growth
+    // says nothing (and its leak checker watches instead).
     const long grown = resident_bytes() - residentAfterWarmUp;
+    std::printf("resident memory grew by %ld bytes after warm-up\n", grown);
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(grown, 8l << 20) << "resident memory grew by " << grown << " bytes after warm-up";
+#endif
 }
 
 TEST(Determinism, EveryModelMemoryAndGraphicsOptionContinuesFromAState) {
