@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fuzz::require(text_load(m, path).done);
     fuzz::require(m.input.typingActive);
-    // A character every second frame; a zero byte ends the text early.
-    const size_t frames = 2 * size + 4;
+    // A character every second frame, twelve frames after a RETURN; a zero
+    // byte ends the text early.
+    const size_t frames = 12 * size + 4;
     for (size_t f = 0; f < frames && m.input.typingActive; ++f) {
         poll_input(m, HostKeys{});
         machine_run_frame(m, io);
