@@ -4,7 +4,7 @@
 # Starts kolt (built-in program, no ROM) at the Normal rate, waits 3 s, then
 # reports the process's own CPU time over SECONDS as a share of one core.
 set -euo pipefail
-bin=$1; secs=$2; platform=${3:-xcb}
+bin=$(realpath "$1"); secs=$2; platform=${3:-xcb}
 if [ "$platform" = xcb ] && [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
