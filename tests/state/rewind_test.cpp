@@ -103,10 +103,15 @@ constexpr uint8_t kPainter[] = {
     0x18, 0xF1,       //      JR 8000h
 };
 
-TEST(Rewind, StaysWithinItsMemoryAndKeepsItsMinimumSpanByThinning) {
+std::unique_ptr<Emulator> painting_emulator() {
     auto e = fresh_emulator();
     std::memcpy(&e->m().state.memory[0x8000], kPainter, sizeof kPainter);
     e->m().z80.pc = 0x8000;
+    return e;
+}
+
+TEST(Rewind, StaysWithinItsMemoryAndKeepsItsMinimumSpanByThinning) {
+    auto e = painting_emulator();
     const size_t limit = sizeof(Machine) + (2u << 20);
     RewindHistory history(limit, 150);
     history.record(*e);
@@ -137,9 +142,7 @@ TEST(Rewind, StaysWithinItsMemoryAndKeepsItsMinimumSpanByThinning) {
 }
 
 TEST(Rewind, DropsWhatIsOlderThanTheMinimumWhenFull) {
-    auto e = fresh_emulator();
-    std::memcpy(&e->m().state.memory[0x8000], kPainter, sizeof kPainter);
-    e->m().z80.pc = 0x8000;
+    auto e = painting_emulator();
     const size_t limit = sizeof(Machine) + (1u << 20);
     RewindHistory history(limit, 20);
     history.record(*e);
