@@ -66,6 +66,43 @@ TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
     for (const uint8_t v : {0x8A, 0x05, 0xA7, 0x12, 0xC3, 0x01, 0x94, 0xB6, 0xD8, 0xF2, 0xE6, 0xE5})
         sn76489_write(e->m().sound.chip, v);
     e->m().sound.noiseSeed = 0x2468ACE1; // as after some noise; a fresh machine starts at 1
+    e->m().state.speakerLevel = -32768;
+    // The rest of what only a running program or the user changes, each off what a reset leaves.
+    DiskController& d = e->m().disk;
+    d.selectedDrive = 0;
+    d.writeProtect = {0x00, 0x80};
+    d.headPosition = {12, 34};
+    d.lastLatch = 0x5C;
+    d.bitCounter = -3;
+    d.shiftRegister = 0xBEEF;
+    d.readyByte = 0x81;
+    d.halfCell = 1;
+    d.writeStart = 200;
+    d.writeCount = 77;
+    e->m().tape.accumulator = 12345; // a stopped tape keeps its place
+    e->m().tape.lastChange = -678;
+    e->m().tape.rate = 44100;
+    e->m().tape.position = 999;
+    e->m().state.tapeLevel = 0xFF;
+    e->m().z80.stop_pc = 0x4567;
+    e->m().state.joystickByte = 0xA5;
+    e->m().input.pendingRows[3] = 0xFB;
+    e->m().input.typingWait = 1;
+    Settings& set = e->m().settings;
+    set.tvStandard = kTvNtsc;
+    set.extendedGfx = kGfxGerman;
+    set.effects6847 = 1;
+    set.cartridgeEnabled = 0;
+    set.joystickEnabled = 0;
+    set.writeToRom = 1;
+    set.writeToCartridge = 1;
+    set.ramTop = kRamTop34k;
+    set.soundChipPort = 0x40;
+    set.frameRateNormal = 0;
+    set.cassetteAudio = 0;
+    set.diskAudio = 0;
+    settings_set_path(set.romFile, "/roms/own.rom");
+    settings_set_path(set.cartridgeFile, "/roms/own-dos.rom");
     const std::vector<uint8_t> bytes = state_encode(*e);
 
     auto copy = std::make_unique<Emulator>();
@@ -88,6 +125,44 @@ TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
     EXPECT_EQ(m.sound.chip.noiseMode, 1);
     EXPECT_EQ(m.sound.chip.latched, 0xC3);
     EXPECT_EQ(m.sound.noiseSeed, 0x2468ACE1u);
+    EXPECT_EQ(m.state.speakerLevel, -32768);
+    const DiskController& c = m.disk;
+    EXPECT_EQ(c.selectedDrive, 0);
+    EXPECT_EQ(c.writeProtect, (std::array<uint8_t, 2>{0x00, 0x80}));
+    EXPECT_EQ(c.headPosition, (std::array<uint8_t, 2>{12, 34}));
+    EXPECT_EQ(c.lastLatch, 0x5C);
+    EXPECT_EQ(c.bitCounter, -3);
+    EXPECT_EQ(c.shiftRegister, 0xBEEFu);
+    EXPECT_EQ(c.readyByte, 0x81);
+    EXPECT_EQ(c.halfCell, 1);
+    EXPECT_EQ(c.writeStart, 200);
+    EXPECT_EQ(c.writeCount, 77);
+    EXPECT_FALSE(m.tape.playing);
+    EXPECT_EQ(m.tape.accumulator, 12345);
+    EXPECT_EQ(m.tape.lastChange, -678);
+    EXPECT_EQ(m.tape.rate, 44100u);
+    EXPECT_EQ(m.tape.position, 999u);
+    EXPECT_EQ(m.state.tapeLevel, 0xFF);
+    EXPECT_EQ(m.z80.stop_pc, 0x4567);
+    EXPECT_EQ(m.state.joystickByte, 0xA5);
+    EXPECT_EQ(m.input.pendingRows[3], 0xFB);
+    EXPECT_EQ(m.input.typingWait, 1u);
+    const Settings& got = m.settings;
+    EXPECT_EQ(got.tvStandard, kTvNtsc);
+    EXPECT_EQ(got.extendedGfx, kGfxGerman);
+    EXPECT_EQ(got.effects6847, 1);
+    EXPECT_EQ(got.cartridgeEnabled, 0);
+    EXPECT_EQ(got.joystickEnabled, 0);
+    EXPECT_EQ(got.writeToRom, 1);
+    EXPECT_EQ(got.writeToCartridge, 1);
+    EXPECT_EQ(got.ramTop, kRamTop34k);
+    EXPECT_EQ(got.extendedSound, 1);
+    EXPECT_EQ(got.soundChipPort, 0x40);
+    EXPECT_EQ(got.frameRateNormal, 0);
+    EXPECT_EQ(got.cassetteAudio, 0);
+    EXPECT_EQ(got.diskAudio, 0);
+    EXPECT_EQ(settings_path(got.romFile), "/roms/own.rom");
+    EXPECT_EQ(settings_path(got.cartridgeFile), "/roms/own-dos.rom");
 }
 
 // What the SN76489's noise channel plays over the next frames, from a device
