@@ -126,6 +126,45 @@ TEST_F(TapeConvert, RoundTripsKeepTheProgramByteForByte) {
     }
 }
 
+// A machine-code file of nothing (the end address equals the start) is still
+// a file a user can save and load.
+TEST_F(TapeConvert, AnEmptyProgramRoundTrips) {
+    const Bytes original = vz(0xF1, 0x8000, "EMPTY", {});
+    put("a.vz", original);
+    for (const char* via : {"b.wav", "b.cas"}) {
+        SCOPED_TRACE(via);
+        ASSERT_TRUE(convert("a.vz", via).done);
+        const FileOutcome r = convert(via, "c.vz");
+        ASSERT_TRUE(r.done) << r.message;
+        EXPECT_EQ(read("c.vz"), original);
+    }
+    // The stream holds the end address 0x8000 and the checksum of the addresses alone.
+    const Bytes cas = read("b.cas");
+    const Bytes tail = {'E', 'M', 'P', 'T', 'Y', 0x00, 0x00, 0x80, 0x00, 0x80, 0x00, 0x01};
+    ASSERT_GE(cas.size(), tail.size());
+    EXPECT_EQ(Bytes(cas.end() - long(tail.size()), cas.end()), tail);
+}
+
+// The end address is 16 bits: a program may end at 0xFFFF, the last byte
+// at 0xFFFE, but one whose end would be 0x10000 cannot be put on a tape.
+TEST_F(TapeConvert, AProgramEndingPastTheLastAddressIsRefused) {
+    const Bytes fits = vz(0xF1, 0x8017, "TOP", every_byte(32744)); // 0x8017 + 0x7FE8 = 0xFFFF
+    put("fits.vz", fits);
+    ASSERT_TRUE(convert("fits.vz", "fits.cas").done);
+    const FileOutcome back = convert("fits.cas", "back.vz");
+    ASSERT_TRUE(back.done) << back.message;
+    EXPECT_EQ(read("back.vz"), fits);
+
+    put("over.vz", vz(0xF1, 0x8018, "TOP", every_byte(32744))); // would end at 0x10000
+    for (const char* target : {"over.cas", "over.wav"}) {
+        SCOPED_TRACE(target);
+        const FileOutcome r = convert("over.vz", target);
+        EXPECT_FALSE(r.done);
+        EXPECT_EQ(r.message, "The program runs past 0xFFFF, where a tape's end address cannot point.");
+        EXPECT_FALSE(std::filesystem::exists(dir.file(target)));
+    }
+}
+
 TEST_F(TapeConvert, QuietOffCentreInvertedResampledRecordingDecodes) {
     const Bytes original = vz(0xF1, 0x9000, "DEGRADED", every_byte(400));
     put("a.vz", original);

@@ -156,6 +156,17 @@ private slots:
         QVERIFY(kolt.waitForFinished(10000));
         QCOMPARE(kolt.exitCode(), 2);
         QVERIFY(kolt.readAllStandardError().contains("--model takes vz200 or vz300"));
+
+        // Asking for a cartridge and for none at once is a mistake in the line, in either order.
+        const QString cartridge = QString::fromStdString(rom);
+        for (const QStringList& args : {QStringList{"--cartridge", cartridge, "--no-cartridge"},
+                                        QStringList{"--no-cartridge", "--cartridge", cartridge}}) {
+            kolt.start(KOLT_BINARY, args);
+            QVERIFY(kolt.waitForFinished(10000));
+            QCOMPARE(kolt.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(kolt.exitCode(), 2);
+            QVERIFY(kolt.readAllStandardError().contains("--cartridge and --no-cartridge contradict each other"));
+        }
     }
 
     void recentFilesOutliveTheWindowAndLoseVanishedFiles() {

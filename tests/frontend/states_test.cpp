@@ -74,6 +74,7 @@ private slots:
         const uint64_t saved = machine_hash(m());
         QVERIFY(state_save(w_->emulator(), dir_->file("drop.kstate")).done);
         typeAndRun("MORE", 30);
+        QVERIFY(machine_hash(m()) != saved);
         QVERIFY(w_->media().open(QString::fromStdString(dir_->file("drop.kstate")), Media::Source::Drop));
         QCOMPARE(machine_hash(m()), saved);
         closeWindow();

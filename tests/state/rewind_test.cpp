@@ -5,8 +5,11 @@
 
 #include <vector>
 
+#include "machine/cassette.h"
 #include "machine/rewind.h"
 #include "state/state_support.h"
+#include "support/tape_signals.h"
+#include "support/temp_dir.h"
 
 using namespace state_test;
 
@@ -89,6 +92,31 @@ TEST(Rewind, SettingsAndBreakpointsStayAsTheUserLeftThem) {
     EXPECT_TRUE(breakpoint_at(e->m().breakpoints, 0xABCD));
 }
 
+// The tape is a thing in the room, not part of the machine: holding F7 shows
+// the past on the screen but leaves the cassette where it is now, playing.
+TEST(Rewind, TheTapeStaysWhereItIsNow) {
+    TempDir dir;
+    std::vector<double> tone(100000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = (i / 9) % 2 ? 0.75 : -0.75;
+    auto e = fresh_emulator();
+    e->io.tape.path = dir.write("tape.wav", tape_test::wav_file({22050, 1, tape_test::Sample::u8}, tone));
+    RewindHistory history;
+    history.record(*e);
+    record_frames(*e, history, 0, 20, 4); // the tape still stopped at its start
+    ASSERT_EQ(tape_play(e->m(), e->io), kTapePlaying);
+    record_frames(*e, history, 20, 30, 4);
+    const uint64_t now = e->m().tape.position;
+    ASSERT_GT(now, 13000u); // 30 frames at 22050 samples a second
+
+    while (history.step_back(*e) > 0) {
+    }
+    EXPECT_TRUE(e->m().tape.playing);
+    EXPECT_EQ(e->m().tape.position, now);
+    // Running on from the past plays on from there.
+    run_frames(*e, 0, 10, 4);
+    EXPECT_GT(e->m().tape.position, now + 4000);
+}
+
 // A program that paints new contents over the whole of video RAM every frame
 // fills the history fastest.
 constexpr uint8_t kPainter[] = {
@@ -139,6 +167,40 @@ TEST(Rewind, StaysWithinItsMemoryAndKeepsItsMinimumSpanByThinning) {
     EXPECT_EQ(spanned, 200);
     EXPECT_LT(steps, 150);
     EXPECT_EQ(fingerprint(e->m()), first);
+}
+
+// Frame `f` of a program that rewrites a 16 KB buffer every frame: records
+// of one size, so the limit holds a fixed number of them.
+void rewrite_buffer(Emulator& e, int f) {
+    for (size_t i = 0; i < 0x4000; ++i) e.m().state.memory[0x8000 + i] = uint8_t(f * 3 + int(i) + 1);
+}
+
+// When the limit holds just the minimum, each new record drops the oldest:
+// the history keeps exactly the minimum, one frame a step, instead of merging.
+TEST(Rewind, WhenFullKeepsExactlyItsMinimumOneFrameAStep) {
+    const size_t limit = sizeof(Machine) + (256u << 10);
+    auto e = fresh_emulator();
+    RewindHistory loose(limit, 1); // finds how many records the limit holds
+    loose.record(*e);
+    for (int f = 1; f <= 40; ++f) {
+        rewrite_buffer(*e, f);
+        loose.record(*e);
+    }
+    const int32_t held = loose.frames();
+    ASSERT_GT(held, 5);
+    ASSERT_LT(held, 40);
+
+    auto again = fresh_emulator();
+    RewindHistory history(limit, held);
+    history.record(*again);
+    for (int f = 1; f <= 40; ++f) {
+        rewrite_buffer(*again, f);
+        history.record(*again);
+    }
+    EXPECT_EQ(history.frames(), held);
+    for (int32_t step = 0; step < held; ++step) ASSERT_EQ(history.step_back(*again), 1) << "step " << step;
+    EXPECT_EQ(again->m().state.memory[0x8000], uint8_t((40 - held) * 3 + 1));
+    EXPECT_EQ(history.step_back(*again), 0);
 }
 
 TEST(Rewind, DropsWhatIsOlderThanTheMinimumWhenFull) {
