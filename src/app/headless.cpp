@@ -360,7 +360,7 @@ const char* headless_usage() {
            "                       a .wav is written as the ROM records, 22050 Hz 8-bit mono\n"
            "  --printer FILE       send printer output to FILE\n"
            "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
-           "  --dump-memory FILE   write the 64 KB memory image\n"
+           "  --dump-memory FILE   write the 64 KB the processor sees (video RAM: its bank)\n"
            "  --print-screen       print the 16 x 32 text screen\n"
            "  --save-state FILE    save the whole machine as a .kstate file\n"
            "  --load-state FILE    continue from a .kstate file (its disks, tape and printer\n"
