@@ -3,6 +3,7 @@
 #include <atomic>
 #include <charconv>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <ostream>
 
@@ -18,6 +19,7 @@
 #include "files/state_file.h"
 #include "files/vz_file.h"
 #include "input/keyboard.h"
+#include "machine/bus.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
 #include "machine/emulator.h"
@@ -263,7 +265,9 @@ int Script::run(const std::vector<std::string>& args) {
         } else if (opt == "--dump-memory") {
             const std::string* path = value("a file");
             if (!path) return kExitUsage;
-            if (!check(write_file(*path, m().state.memory.data(), m().state.memory.size()), "--dump-memory"))
+            const auto memory = std::make_unique<std::array<uint8_t, 65536>>();
+            memory_view(m(), *memory);
+            if (!check(write_file(*path, memory->data(), memory->size()), "--dump-memory"))
                 return kExitFailed;
         } else if (opt == "--disassemble") {
             const std::string* from = value("a start and an end address");
@@ -274,7 +278,9 @@ int Script::run(const std::vector<std::string>& args) {
                 err_ << "--disassemble needs two addresses (up to four hex digits each, or symbols)\n";
                 return kExitUsage;
             }
-            for (const char c : listing(m().state.memory, *start, *end, &emu_.symbols))
+            const auto memory = std::make_unique<std::array<uint8_t, 65536>>();
+            memory_view(m(), *memory);
+            for (const char c : listing(*memory, *start, *end, &emu_.symbols))
                 if (c != '\r') out_ << c;
         } else if (opt == "--break") {
             const std::string* addresses = value("breakpoint addresses");
@@ -354,7 +360,7 @@ const char* headless_usage() {
            "                       a .wav is written as the ROM records, 22050 Hz 8-bit mono\n"
            "  --printer FILE       send printer output to FILE\n"
            "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
-           "  --dump-memory FILE   write the 64 KB memory image\n"
+           "  --dump-memory FILE   write the 64 KB the processor sees (video RAM: its bank)\n"
            "  --print-screen       print the 16 x 32 text screen\n"
            "  --save-state FILE    save the whole machine as a .kstate file\n"
            "  --load-state FILE    continue from a .kstate file (its disks, tape and printer\n"

@@ -1,6 +1,7 @@
 #include "debugger/debugger.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "debugger/disassembler.h"
 #include "debugger/symbols.h"
@@ -97,11 +98,13 @@ std::string debugger_hardware_text(const Machine& m) {
 
 std::string debugger_disassembly_text(const Machine& m, const SymbolTable* symbols) {
     std::string t;
+    const auto memory = std::make_unique<std::array<uint8_t, 65536>>();
+    memory_view(m, *memory);
     uint16_t address = m.z80.pc;
     for (int i = 0; i < kDisassemblyLines; ++i) {
-        const Disassembly d = disassemble(m.state.memory, address);
+        const Disassembly d = disassemble(*memory, address);
         t += label_lines(symbols, address);
-        t += listing_line(m.state.memory, address, d, symbols);
+        t += listing_line(*memory, address, d, symbols);
         address = uint16_t(address + d.length);
     }
     return t;
@@ -133,7 +136,9 @@ std::string debugger_listing(const Machine& m, std::string_view startText, std::
     const auto end = address_or_symbol(endText, symbols);
     if (!start || !end || *end < *start) return {};
     const int last = std::min<int>(*end, *start + kListingLimit);
-    return listing(m.state.memory, *start, uint16_t(std::min(last, 0xFFFF)), symbols);
+    const auto memory = std::make_unique<std::array<uint8_t, 65536>>();
+    memory_view(m, *memory);
+    return listing(*memory, *start, uint16_t(std::min(last, 0xFFFF)), symbols);
 }
 
 std::optional<uint16_t> debugger_line_address(std::string_view line, const SymbolTable* symbols) {
@@ -171,7 +176,7 @@ void debugger_set_flag(Machine& m, int bit, bool on) {
     m.z80.af = on ? uint16_t(m.z80.af | mask) : uint16_t(m.z80.af & ~mask);
 }
 
-void debugger_poke(Machine& m, uint16_t address, uint8_t value) { m.state.memory[address] = value; }
+void debugger_poke(Machine& m, uint16_t address, uint8_t value) { memory_poke(m, address, value); }
 
 uint16_t debugger_memory_up(uint16_t address) {
     return address > kMemoryViewStep ? uint16_t(address - kMemoryViewStep) : address;
@@ -203,14 +208,14 @@ std::vector<uint8_t> debugger_memory_rgb(const Machine& m, uint16_t address) {
         char text[32];
         int n = std::snprintf(text, sizeof text, "%04X  ", base);
         for (int j = 0; j < kMemoryViewStep; ++j)
-            n += std::snprintf(text + n, sizeof text - size_t(n), "%02X ", m.state.memory[uint16_t(base + j)]);
+            n += std::snprintf(text + n, sizeof text - size_t(n), "%02X ", memory_peek(m, uint16_t(base + j)));
         n += std::snprintf(text + n, sizeof text - size_t(n), "  ");
         for (int col = 0; col < n && col < 26; ++col) {
             const int c = static_cast<unsigned char>(text[col]);
             pane.glyph(col, row, c > 64 ? c - 64 : c, kTextGreen);
         }
         for (int j = 0; j < kMemoryViewStep; ++j) {
-            const uint8_t b = m.state.memory[uint16_t(base + j)];
+            const uint8_t b = memory_peek(m, uint16_t(base + j));
             // As the machine shows them: characters green, semigraphics blocks
             // in the colour of bits 4-6.
             if (b < 0x80) pane.glyph(26 + j, row, b & 0x3F, kTextGreen);

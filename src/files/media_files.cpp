@@ -6,6 +6,7 @@
 
 #include "files/file_io.h"
 #include "input/keyboard.h"
+#include "machine/bus.h"
 #include "machine/machine.h"
 #include "machine/machine_io.h"
 
@@ -17,7 +18,7 @@ FileOutcome load_at(Machine& m, const std::string& path, uint16_t address) {
     bool more = false;
     const FileOutcome read = read_file_prefix(path, size_t(0x10000 - address), bytes, more);
     if (!read.done) return read;
-    std::memcpy(&m.state.memory[address], bytes.data(), bytes.size());
+    memory_load(m, address, bytes.data(), bytes.size());
     return FileOutcome::ok(more ? "The image runs past 0xFFFF; its last bytes were not loaded." : "");
 }
 
@@ -97,7 +98,7 @@ FileOutcome bitmap_import_bytes(Machine& m, const std::vector<uint8_t>& file) {
             picture[filled] = inside ? file[kPixelsAt + size_t(at)] : 0;
         }
     }
-    std::memcpy(&m.state.memory[kBitmapAddress], picture.data(), kBitmapBytes);
+    memory_load(m, kBitmapAddress, picture.data(), kBitmapBytes);
     return FileOutcome::ok(expected ? "" : kBitmapSizeMessage);
 }
 

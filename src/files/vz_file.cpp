@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "files/file_io.h"
+#include "machine/bus.h"
 #include "machine/machine.h"
 
 namespace {
@@ -29,7 +30,7 @@ FileOutcome vz_load_bytes(Machine& m, const std::vector<uint8_t>& file) {
     const uint16_t start = uint16_t(file[22] | file[23] << 8);
     const size_t n = file.size() - kVzHeaderSize;
     const size_t fits = std::min(n, size_t(0x10000 - start));
-    std::memcpy(&m.state.memory[start], file.data() + kVzHeaderSize, fits);
+    memory_load(m, start, file.data() + kVzHeaderSize, fits);
     if (file[21] == kVzTypeMachineCode) {
         // A halted processor would otherwise step past the first byte when
         // the next interrupt wakes it.

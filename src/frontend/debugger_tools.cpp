@@ -22,6 +22,7 @@
 #include "debugger/stepping.h"
 #include "debugger/symbols.h"
 #include "frontend/debugger_dialog.h"
+#include "machine/bus.h"
 #include "machine/emulator.h"
 
 namespace {
@@ -336,7 +337,7 @@ void DebuggerDialog::fillHexEditor() {
                 item->setTextAlignment(Qt::AlignCenter);
                 hex_->setItem(row, col, item);
             }
-            item->setText(QString::asprintf("%02X", m.state.memory[uint16_t(base + col)]));
+            item->setText(QString::asprintf("%02X", memory_peek(m, uint16_t(base + col))));
         }
     }
     hex_->setVerticalHeaderLabels(rows);

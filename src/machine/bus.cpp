@@ -68,11 +68,19 @@ uint8_t keyboard_status(const Machine& m, uint16_t address) {
     return value;
 }
 
+void memory_load(Machine& m, uint16_t address, const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) memory_poke(m, uint16_t(address + i), data[i]);
+}
+
+void memory_view(const Machine& m, std::array<uint8_t, 65536>& out) {
+    out = m.state.memory;
+    for (uint16_t a = 0x7000; a < 0x7800; ++a) out[a] = video_ram_read(m, a);
+}
+
 uint8_t bus_read_slow(const Machine& m, uint16_t address) {
     if (int32_t(address) > m.settings.ramTop) return 0x7F;
     if (address < 0x6800 || address >= 0x7800) return m.state.memory[address];
-    if (address >= 0x7000)
-        return m.settings.extendedGfx > 0 ? m.state.extVideoRam[ext_video_index(m, address)] : m.state.memory[address];
+    if (address >= 0x7000) return video_ram_read(m, address);
     return keyboard_status(m, address);
 }
 
@@ -86,7 +94,8 @@ void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value) 
     }
     if (address >= 0x7000 && address <= 0x77FF) {
         if (setting_enabled(cfg.effects6847) && value != 0) paint_effects_dash(m);
-        if (cfg.extendedGfx > 0) s.extVideoRam[ext_video_index(m, address)] = value;
+        video_ram_write(m, address, value);
+        return;
     }
     if (address < 0x4000) {
         if (setting_enabled(cfg.writeToRom)) s.memory[address] = value;
@@ -97,6 +106,6 @@ void bus_write_slow(Machine& m, MachineIo& io, uint16_t address, uint8_t value) 
         return;
     }
     if (int32_t(address) <= cfg.ramTop) s.memory[address] = value;
-    if (address >= 0x7000) return;
+    if (address >= 0x7800) return;
     write_latch(m, io, value);
 }

@@ -28,7 +28,11 @@ void machine_reload_roms(Machine& m) {
         return;
     }
     m.romImageLoaded = true;
-    std::memset(memory + 0x4000, 0x7F, 0x2000);
+    // An empty slot drives nothing onto the data bus there, and the TTL
+    // inputs on the bus float high: the processor reads 0xFF (RST 38h, which
+    // programs probing the slot rely on returning through the interrupt
+    // handler). 0x6000-0x67FF keeps what it held.
+    std::memset(memory + 0x4000, 0xFF, 0x2000);
     if (setting_enabled(m.settings.cartridgeEnabled))
         load_padded(settings_path(m.settings.cartridgeFile), memory + 0x4000, 0x2800);
 }

@@ -1,5 +1,6 @@
 #include "video/picture.h"
 
+#include "machine/bus.h"
 #include "machine/machine.h"
 
 std::vector<uint8_t> picture_rgb(const Machine& m) {
@@ -16,11 +17,11 @@ std::vector<uint8_t> picture_rgb(const Machine& m) {
 
 std::string screen_text(const Machine& m) {
     std::string text;
-    const bool banked = m.settings.extendedGfx > 0; // the text screen is then bank 0's first 512 bytes
+    const uint8_t* screen = video_chip_ram(m); // what the picture shows, whichever bank the processor sees
     for (int row = 0; row < kTextRows; ++row) {
         for (int col = 0; col < kTextColumns; ++col) {
             const size_t offset = size_t(row * kTextColumns + col);
-            const uint8_t code = banked ? m.state.extVideoRam[offset] : m.state.memory[kVideoRamAddress + offset];
+            const uint8_t code = screen[offset];
             if (code >= 0x80) {
                 text += '#';
                 continue;

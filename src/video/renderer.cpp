@@ -21,6 +21,7 @@
 #include <bit>
 #include <cstring>
 
+#include "machine/bus.h"
 #include "machine/machine.h"
 
 static_assert(kTopBorderRows + kActiveRows + kBottomBorderRows == kFrameHeight);
@@ -145,9 +146,7 @@ uint8_t border_colour(int latchValue) {
 }
 
 void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
-    const uint8_t* source =
-        m.settings.extendedGfx > 0 ? m.state.extVideoRam.data() : m.state.memory.data() + kVideoRamAddress;
-    source += (line / kGlyphRows) * kTextColumns;
+    const uint8_t* source = video_chip_ram(m) + (line / kGlyphRows) * kTextColumns;
     const uint8_t* font = m.fontTable.data() + line % kGlyphRows;
     const CellColours* cellColours = kCellColours[colourSet].data();
 #pragma GCC unroll 8
@@ -159,14 +158,8 @@ void paint_text(const Machine& m, uint8_t* picture, int line, int colourSet) {
 }
 
 void paint_graphics(const Machine& m, uint8_t* picture, int line, int colourSet) {
-    int mode = 2;
-    const uint8_t* source = m.state.memory.data() + kVideoRamAddress;
-    if (m.settings.extendedGfx > 0) {
-        // The video chip always sees the banks from the first one on,
-        // whichever bank the processor has selected.
-        mode = (m.state.extGfxMode >> 2) & 7;
-        source = m.state.extVideoRam.data();
-    }
+    const int mode = m.settings.extendedGfx > 0 ? (m.state.extGfxMode >> 2) & 7 : 2;
+    const uint8_t* source = video_chip_ram(m);
     const GraphicsGeometry g = kGeometry[size_t(mode)];
     source += (line / g.linesPerRow) * g.bytesPerRow;
 

@@ -4,7 +4,10 @@
 #include <memory>
 
 #include "debugger/debugger.h"
+#include "machine/bus.h"
 #include "machine/emulator.h"
+#include "machine/frame.h"
+#include "video/picture.h"
 
 namespace {
 
@@ -145,6 +148,44 @@ TEST(DebuggerPanes, PictureWithTheScanlineMarker) {
     const auto marked = debugger_picture_rgb(*m);
     for (int x = 0; x < kDebugPaneWidth; ++x) ASSERT_EQ(rgb_at(marked, x, 0), 0x0000FFu);
     EXPECT_EQ(rgb_at(marked, 0, 1), 0xFFFFFFu);
+}
+
+// Edit Memory in video RAM, with the extended graphics on (the default): the
+// processor, the memory view, the picture and the screen text all follow, just
+// as when the processor itself writes the byte.
+TEST(DebuggerMemory, EditInVideoRamIsWhatTheProcessorAndThePictureSee) {
+    auto edited = std::make_unique<Machine>();
+    edited->settings.romFile[0] = 0;
+    machine_reset(*edited);
+    edited->state.memory[0x8000] = 0x18; // JR $
+    edited->state.memory[0x8001] = 0xFE;
+    edited->z80.pc = 0x8000;
+    auto written = std::make_unique<Machine>(*edited);
+    ASSERT_GT(edited->settings.extendedGfx, 0);
+
+    MachineIo io;
+    debugger_poke(*edited, 0x7000, 0x41);
+    bus_write(*written, io, 0x7000, 0x41);
+    EXPECT_EQ(bus_read(*edited, 0x7000), 0x41);
+    machine_run_frame(*edited, io);
+    machine_run_frame(*written, io);
+    EXPECT_EQ(screen_text(*edited).substr(0, 2), "A@");
+    EXPECT_TRUE(edited->frameBuffer == written->frameBuffer);
+
+    // The view shows what the processor reads, not the last byte written
+    // there in some other bank.
+    written->state.extGfxMode = 0x0A;
+    bus_write(*written, io, 0x7000, 0x42);
+    written->state.extGfxMode = 0x08;
+    EXPECT_TRUE(debugger_memory_rgb(*edited, 0x7000) == debugger_memory_rgb(*written, 0x7000));
+
+    // With another bank selected the edit lands there and the picture, which
+    // shows the first bank, keeps its old byte.
+    edited->state.extGfxMode = 0x0A;
+    debugger_poke(*edited, 0x7000, 0x42);
+    EXPECT_EQ(bus_read(*edited, 0x7000), 0x42);
+    machine_run_frame(*edited, io);
+    EXPECT_EQ(screen_text(*edited).substr(0, 1), "A");
 }
 
 TEST(DebuggerStep, RunsOneInstructionThroughTheMachine) {

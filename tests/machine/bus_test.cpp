@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "files/vz_file.h"
 #include "machine/bus.h"
+#include "machine/frame.h"
+#include "video/picture.h"
 #include "machine/machine.h"
 #include "machine/machine_io.h"
 #include "video/palette.h"
@@ -253,6 +258,43 @@ TEST(BusExtendedVideo, AustralianBankFollowsTheModeRegister) {
     bus_write(*m, io, 0x7001, 0x77);
     EXPECT_EQ(m->state.memory[0x7001], 0x77);
     EXPECT_EQ(m->state.extVideoRam[3 * kExtVideoBankSize + 1], 0x00);
+}
+
+// Title pictures and small utilities load into video RAM and start there: the
+// loader, the processor and the screen must agree on where those bytes are,
+// whatever bank the processor has selected.
+TEST(BusVideoRam, MachineCodeLoadedThereRunsUnderEveryGraphicsOptionAndBank) {
+    // At 7200: LD A,5A / LD (9000),A / LD A,(7000) / LD (9001),A / JR $
+    const uint8_t code[] = {0x3E, 0x5A, 0x32, 0x00, 0x90, 0x3A, 0x00, 0x70, 0x32, 0x01, 0x90, 0x18, 0xFE};
+    std::vector<uint8_t> file(24, 0);
+    std::memcpy(file.data(), "VZF0", 4);
+    file[21] = 0xF1; // machine code
+    file[23] = 0x72;
+    file.insert(file.end(), std::begin(code), std::end(code));
+    std::vector<uint8_t> title(24 + 2, 0); // a two-byte "picture" at 7000
+    title[21] = 0xF1;
+    title[23] = 0x70;
+    title[24] = 0x41;
+    title[25] = 0x42;
+    for (int32_t gfx : {kGfxNone, kGfxAustralian, kGfxGerman}) {
+        for (uint8_t bank = 0; bank < 4; ++bank) {
+            SCOPED_TRACE(testing::Message() << "graphics " << gfx << " bank " << int(bank));
+            auto m = make_machine();
+            MachineIo io;
+            m->settings.extendedGfx = gfx;
+            m->state.extGfxMode = uint8_t(8 | bank);
+            ASSERT_TRUE(vz_load_bytes(*m, title).done);
+            ASSERT_TRUE(vz_load_bytes(*m, file).done);
+            machine_run_frame(*m, io);
+            EXPECT_EQ(m->z80.pc, 0x720B);
+            EXPECT_EQ(m->state.memory[0x9000], 0x5A);
+            EXPECT_EQ(m->state.memory[0x9001], 0x41);
+            // The screen shows the first bank: the title is on it unless the
+            // processor had another bank selected.
+            const bool shown = gfx == kGfxNone || bank == 0;
+            EXPECT_EQ(screen_text(*m).substr(0, 2), shown ? "AB" : "@@");
+        }
+    }
 }
 
 TEST(BusGermanHook, LatchCopyWithModeBitSetsTheExtendedBits) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "machine/frame.h"
 #include "machine/machine.h"
+#include "machine/machine_io.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -110,21 +113,53 @@ TEST_F(RomReload, DisabledCartridgeLeavesFillerAndKeepsTheUpperArea) {
     m->settings.cartridgeEnabled = 0;
     machine_reset(*m);
     EXPECT_EQ(m->state.memory[0x3FFF], 0x01);
-    EXPECT_EQ(m->state.memory[0x4000], 0x7F);
-    EXPECT_EQ(m->state.memory[0x5FFF], 0x7F);
+    EXPECT_EQ(m->state.memory[0x4000], 0xFF);
+    EXPECT_EQ(m->state.memory[0x5FFF], 0xFF);
     EXPECT_EQ(m->state.memory[0x6000], 0xAA);
     EXPECT_EQ(m->state.memory[0x67FF], 0xAA);
     EXPECT_EQ(m->state.memory[0x6800], 0xAA);
 
     m->settings.cartridgeEnabled = 2; // only exactly 1 counts as enabled
     machine_reset(*m);
-    EXPECT_EQ(m->state.memory[0x4000], 0x7F);
+    EXPECT_EQ(m->state.memory[0x4000], 0xFF);
 
     m->settings.cartridgeEnabled = 1;
     machine_reset(*m);
     EXPECT_EQ(m->state.memory[0x4000], 0x02);
     EXPECT_EQ(m->state.memory[0x67FF], 0x02);
     EXPECT_EQ(m->state.memory[0x6800], 0xAA);
+}
+
+// What a program finds in the empty slot: 0xFF as data, and a call into it
+// runs RST 38h into the ROM's interrupt handler, returning address pushed.
+TEST_F(RomReload, ProgramReadingTheEmptySlotSeesFF) {
+    std::vector<uint8_t> rom(16384, 0x00);
+    const uint8_t handler[] = {0xE1, 0x22, 0x04, 0x90, 0x18, 0xFE}; // POP HL / LD (9004),HL / JR $
+    std::copy(std::begin(handler), std::end(handler), rom.begin() + 0x38);
+    use_rom(dir.write("sys.rom", rom));
+    m->settings.cartridgeEnabled = 0;
+    m->settings.ramTop = 0xFFFF;
+    machine_reset(*m);
+    m->state.memory[0x6000] = 0x66; // kept by the reset, read as it stands
+    const uint8_t program[] = {
+        0x3A, 0x00, 0x40, 0x32, 0x00, 0x90, // LD A,(4000) / LD (9000),A
+        0x3A, 0x85, 0x55, 0x32, 0x01, 0x90, // LD A,(5585) / LD (9001),A
+        0x3A, 0xFF, 0x5F, 0x32, 0x02, 0x90, // LD A,(5FFF) / LD (9002),A
+        0x3A, 0x00, 0x60, 0x32, 0x03, 0x90, // LD A,(6000) / LD (9003),A
+        0x3E, 0x12, 0x32, 0x00, 0x40,       // LD A,12 / LD (4000),A: no effect without Write to Cartridge
+        0x3A, 0x00, 0x40, 0x32, 0x06, 0x90, // LD A,(4000) / LD (9006),A
+        0x31, 0x00, 0xC0, 0xCD, 0x00, 0x40, // LD SP,C000 / CALL 4000
+    };
+    std::copy(std::begin(program), std::end(program), m->state.memory.begin() + 0x8000);
+    m->z80.pc = 0x8000;
+    MachineIo io;
+    machine_run_frame(*m, io);
+    EXPECT_EQ(m->state.memory[0x9000], 0xFF);
+    EXPECT_EQ(m->state.memory[0x9001], 0xFF);
+    EXPECT_EQ(m->state.memory[0x9002], 0xFF);
+    EXPECT_EQ(m->state.memory[0x9003], 0x66);
+    EXPECT_EQ(m->state.memory[0x9006], 0xFF);
+    EXPECT_EQ(memory_word(*m, 0x9004), 0x4001); // the byte at 4000 ran as RST 38h
 }
 
 TEST_F(RomReload, ShortCartridgeIsPaddedAndMissingOneLeavesFiller) {
@@ -138,7 +173,7 @@ TEST_F(RomReload, ShortCartridgeIsPaddedAndMissingOneLeavesFiller) {
     m->state.memory[0x6000] = 0x33;
     use_cartridge(dir.file("absent.rom"));
     machine_reset(*m);
-    EXPECT_EQ(m->state.memory[0x4000], 0x7F);
+    EXPECT_EQ(m->state.memory[0x4000], 0xFF);
     EXPECT_EQ(m->state.memory[0x6000], 0x33);
 }
 
