@@ -257,16 +257,16 @@ messages:
             db "THEN FILE > RESET.", 0
             dw screen + 7 * 32 + 1
             db ordinary
-            db "OR PUT THE ROM FILE VZROM.V20", 0
+            db "OR PUT VZROM.V20 (LOWER CASE)", 0
             dw screen + 8 * 32 + 1
             db ordinary
-            db "(LOWER CASE) IN THE FOLDER THE", 0
-            dw screen + 9 * 32 + 1
+            db "IN THE START FOLDER, OR IN", 0
+            dw screen + 9 * 32
             db ordinary
-            db "EMULATOR STARTS IN, RESTART IT.", 0
+            db "HOME/.LOCAL/SHARE/KOLT/KOLT/ROMS", 0
             dw screen + 10 * 32 + 1
             db ordinary
-            db "COMMAND LINE RUNNER: --ROM FILE", 0
+            db "AND RESTART (OR USE --ROM FILE)", 0
             dw screen + 12 * 32 + 1
             db ordinary
             db "KEYS YOU TYPE SHOW BELOW:", 0

@@ -11,6 +11,8 @@ packages=(
     qt6-base-dev libqt6svg6 libsdl2-dev
     # the window tests: a virtual X display and screenshots
     xvfb xauth imagemagick
+    # the package and the checks of what it installs
+    dpkg-dev file lintian desktop-file-utils appstream libxml2-utils shared-mime-info man-db
 )
 
 missing=()

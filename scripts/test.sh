@@ -4,6 +4,8 @@
 #      then the frame pacing over a minute of wall time, run alone;
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the fuzz targets built with clang and libFuzzer, each run briefly on its seeds.
+# Between 1 and 2 the Debian package is built from the release build, checked with
+# lintian, installed with its dependencies, run from PATH and removed again.
 # Benchmarks are built (so they keep compiling) but not run; see README.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,8 +21,10 @@ run_suite() {
 }
 
 echo "== release build"
-run_suite build/release -DCMAKE_BUILD_TYPE=Release
+run_suite build/release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
 ctest --test-dir build/release -L pacing --output-on-failure
+echo "== the package: the installed tree, lintian, and installed on this machine"
+bash scripts/package.sh --check
 echo "== sanitizer build (address, undefined)"
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLT_SANITIZE=ON -DKOLT_BENCHMARKS=OFF
 echo "== fuzz smoke runs (clang, libFuzzer)"

@@ -15,6 +15,7 @@
 #include "files/config.h"
 #include "files/file_io.h"
 #include "files/media_files.h"
+#include "files/rom_folders.h"
 #include "files/tape_files.h"
 #include "files/state_file.h"
 #include "files/vz_file.h"
@@ -41,7 +42,7 @@ constexpr int kFramesAfterTyping = 10; // lets the program in the machine take i
 
 class Script {
 public:
-    Script(std::ostream& out, std::ostream& err) : out_(out), err_(err) { machine_reset(m()); }
+    Script(std::ostream& out, std::ostream& err) : out_(out), err_(err) { machine_reset(m(), romFolders_); }
 
     int run(const std::vector<std::string>& args);
 
@@ -124,6 +125,8 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     Emulator emu_;
+    // Where the ROMs are looked for after the start folder, as the desktop program does.
+    const std::vector<std::string> romFolders_ = rom_search_folders(user_data_folder());
 };
 
 std::string unescape_typed(const std::string& text) {
@@ -170,6 +173,8 @@ int Script::run(const std::vector<std::string>& args) {
 
         if (opt == "--help" || opt == "-h") {
             out_ << headless_usage();
+        } else if (opt == "--version") {
+            out_ << "kolt-headless " << KOLT_VERSION << "\n";
         } else if (opt == "--config") {
             const std::string* path = value("a configuration file");
             if (!path) return kExitUsage;
@@ -177,7 +182,7 @@ int Script::run(const std::vector<std::string>& args) {
                 err_ << "Cannot read the configuration file " << *path << "\n";
                 return kExitFailed;
             }
-            machine_reset(m());
+            machine_reset(m(), romFolders_);
         } else if (opt == "--rom" || opt == "--cartridge") {
             const std::string* path = value("a file");
             if (!path) return kExitUsage;
@@ -186,7 +191,7 @@ int Script::run(const std::vector<std::string>& args) {
         } else if (opt == "--no-cartridge") {
             m().settings.cartridgeEnabled = 0;
         } else if (opt == "--reset") {
-            machine_reset(m());
+            machine_reset(m(), romFolders_);
         } else if (opt == "--frames") {
             const std::string* count = value("a number of frames");
             long frames = 0;
@@ -377,7 +382,10 @@ const char* headless_usage() {
            "                       repeating block instruction runs to its end), then print the\n"
            "                       debugger's panes\n"
            "  --symbols FILE       read symbols (NAME = $ADDR, NAME EQU ADDR, or map lines of a\n"
-           "                       NAME and a hex address) for addresses and the disassembly\n";
+           "                       NAME and a hex address) for addresses and the disassembly\n"
+           "  --version            print the version\n"
+           "Without --rom, vzrom.v20 and vzdos.rom are looked for in the current folder, then in\n"
+           "~/.local/share/KOLT/KOLT/roms, then in /usr/share/kolt/roms.\n";
 }
 
 int run_headless(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

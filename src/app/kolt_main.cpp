@@ -7,6 +7,7 @@
 // command line's file, and the frames.
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,11 +66,25 @@ std::vector<std::string> own_arguments(int argc, char** argv) {
     return args;
 }
 
+// Started from the desktop menu, the current folder is the home folder: the
+// data folder takes the start folder's part instead, so kolt.cfg is kept
+// there. Paths given relative to where we were keep meaning the same files.
+bool enter_data_folder(CommandLine& line) {
+    const QString folder = MainWindow::dataFolder();
+    for (std::optional<std::string>* path : {&line.rom, &line.cartridge, &line.disk2, &line.file})
+        if (*path) **path = QFileInfo(QString::fromStdString(**path)).absoluteFilePath().toStdString();
+    if (!QDir().mkpath(folder) || !QDir::setCurrent(folder)) {
+        std::fprintf(stderr, "kolt: cannot use the data folder %s\n", folder.toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
-    const ParsedCommandLine parsed = parse_command_line(own_arguments(argc, argv));
+    ParsedCommandLine parsed = parse_command_line(own_arguments(argc, argv));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "kolt: %s\nTry 'kolt --help' for the options.\n", parsed.error.c_str());
         return 2;
@@ -85,6 +101,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("KOLT");
     QApplication::setApplicationName("KOLT");
+
+    if (parsed.line.startInDataFolder && !enter_data_folder(parsed.line)) return 2;
 
     SdlAudio audio;
     MainWindow window(&audio);

@@ -49,6 +49,8 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
             line.fullScreen = true;
         } else if (arg == "--fast") {
             line.fast = true;
+        } else if (arg == "--start-in-data-folder") {
+            line.startInDataFolder = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return fail("Unknown option " + arg);
         } else if (line.file) {
@@ -77,9 +79,14 @@ const char* command_line_usage() {
            "  --scale 1|2|3        the window's size: 320 x 240 times 1, 2 or 3\n"
            "  --full-screen        start in full screen (F11 leaves it)\n"
            "  --fast               run at the Maximum frame rate\n"
+           "  --start-in-data-folder\n"
+           "                       keep kolt.cfg in the data folder (~/.local/share/KOLT/KOLT)\n"
+           "                       instead of the current folder, as the desktop menu entry does\n"
            "  --help               show this and end\n"
            "  --version            show the version and end\n"
            "Keys: F2 Reset, F3 Paste, F5 Pause, F6 Normal/Maximum rate, F7 rewind (held),\n"
            "F9 quick save, F10 quick load (Shift+F9/F10 choose the slot), F11 full screen,\n"
-           "F12 screenshot.\n";
+           "F12 screenshot.\n"
+           "ROMs: vzrom.v20 and vzdos.rom are looked for in the current folder, then in\n"
+           "~/.local/share/KOLT/KOLT/roms, then in /usr/share/kolt/roms.\n";
 }

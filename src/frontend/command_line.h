@@ -21,6 +21,7 @@ struct CommandLine {
     std::optional<int> scale; // 1, 2 or 3
     bool fullScreen = false;
     bool fast = false;
+    bool startInDataFolder = false; // the desktop entry's: kolt.cfg lives in the data folder
     std::optional<std::string> file;
     bool help = false;
     bool version = false;

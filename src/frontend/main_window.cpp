@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -26,6 +28,7 @@
 
 #include "files/config.h"
 #include "files/media_files.h"
+#include "files/rom_folders.h"
 #include "frontend/audio_device.h"
 #include "frontend/command_line.h"
 #include "frontend/debugger_dialog.h"
@@ -108,7 +111,17 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
         const QString folderKey = "dialogFolders/" + r.filter;
         const QString folder = QSettings().value(folderKey).toString();
         if (!folder.isEmpty()) dialog.setDirectory(folder);
+        QCheckBox* option = nullptr;
+        if (!r.option.isEmpty()) {
+            // Only Qt's own dialog takes a widget of ours.
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+                option = new QCheckBox(r.option, &dialog);
+                grid->addWidget(option, grid->rowCount(), 0, 1, -1);
+            }
+        }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        r.optionChecked = option && option->isChecked();
         const QString chosen = dialog.selectedFiles().first();
         QSettings().setValue(folderKey, QFileInfo(chosen).absolutePath());
         return chosen;
@@ -224,7 +237,7 @@ void MainWindow::startUp(const QString& startupDir, bool runFrames, const Comman
     if (line) applyCommandLine(*line);
     updateCassetteMenu(false);
     updateJoystickSources();
-    machine_reset(m);
+    machine_reset(m, romFolders());
     media_->machineReset();
     sound_clear(m.sound);
     if (line && line->disk2) media_->mountDisk(1, QString::fromStdString(*line->disk2));
@@ -233,6 +246,15 @@ void MainWindow::startUp(const QString& startupDir, bool runFrames, const Comman
     updateRate();
     driver_->setHold(FrameDriver::NotStarted, !runFrames);
 }
+
+// After the start folder: the data folder's roms/ and the system's ROM folder.
+std::vector<std::string> MainWindow::romFolders() const {
+    std::vector<std::string> folders{startupDir_.toStdString()};
+    for (std::string& f : rom_search_folders(dataFolder().toStdString())) folders.push_back(std::move(f));
+    return folders;
+}
+
+QString MainWindow::dataFolder() { return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation); }
 
 // What the command line sets for this run, through the commands that set the
 // same from the menu, so check marks and settings agree.
@@ -472,7 +494,7 @@ void MainWindow::runCommand(Command id) {
     case Command::SaveCartridge: media_->saveImage(false); break;
     case Command::SaveScreenshot: saveScreenshot(); break;
     case Command::Reset:
-        machine_reset(m);
+        machine_reset(m, romFolders());
         media_->machineReset();
         states_->forgetHistory();
         driver_->restartPacing();

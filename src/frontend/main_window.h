@@ -44,6 +44,8 @@ struct FileDialogRequest {
     Kind kind = Open;
     QString filter;        // e.g. "VZ files (*.vz)"
     bool mustExist = true; // Open dialogs: the chosen file must exist
+    QString option{};      // a check box under the dialog, none when empty
+    mutable bool optionChecked = false; // set by the dialog: the check box's state
 };
 
 class MainWindow : public QMainWindow {
@@ -63,6 +65,9 @@ public:
     Emulator& emulator() { return emu_; }
     QAction* action(Command id) const;
     QString statusText(int field) const;
+    // The user's data folder: quick slots, and roms/ where a ROM chosen with
+    // "Use this ROM from now on" is kept.
+    static QString dataFolder();
     StatusFields& status() { return *status_; }
     Media& media() { return *media_; }
     States& states() { return *states_; }
@@ -146,6 +151,7 @@ private:
     HostKeys keys_;
     std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
     QString startupDir_;
+    std::vector<std::string> romFolders() const;
     QString startUpWarning_;
     bool windowed_ = true;
     bool scaleChosen_ = false; // by the command line; otherwise the window starts at x2

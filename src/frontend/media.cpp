@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 
 #include "files/file_io.h"
@@ -256,11 +257,36 @@ void Media::mapPrinter() {
 }
 
 void Media::loadImage(bool rom) {
-    const QString path = w_.chooseFile({FileDialogRequest::Open, kAllFiles});
+    FileDialogRequest request{FileDialogRequest::Open, kAllFiles};
+    request.option = "Use this ROM from now on";
+    const QString path = w_.chooseFile(request);
     if (path.isEmpty()) return;
     const std::string p = path.toStdString();
     Machine& m = w_.emulator().m();
-    w_.report(rom ? rom_load(m, p) : cartridge_load(m, p));
+    if (!w_.report(rom ? rom_load(m, p) : cartridge_load(m, p))) return;
+    if (request.optionChecked) keepImage(path, rom);
+}
+
+// A ROM image covers at most the 64 KB the load fills.
+constexpr size_t kRomFileMax = 65536;
+
+// A copy in the data folder under the name the settings look for, so every
+// later start finds it, from any folder. Written beside and renamed, so a
+// failed copy leaves the one kept before.
+void Media::keepImage(const QString& path, bool rom) {
+    const Settings defaults;
+    const QString name = QString::fromStdString(settings_path(rom ? defaults.romFile : defaults.cartridgeFile));
+    const QString folder = MainWindow::dataFolder() + "/roms";
+    const QString kept = folder + "/" + name;
+    if (QFileInfo(path).absoluteFilePath() == QFileInfo(kept).absoluteFilePath()) return;
+    std::vector<uint8_t> bytes;
+    if (!w_.report(read_file_limited(path.toStdString(), kRomFileMax, bytes))) return;
+    if (!QDir().mkpath(folder)) {
+        w_.showError("KOLT", "Cannot create the folder " + folder + " to keep " + file_name(path) + " in.");
+        return;
+    }
+    if (!w_.report(write_file_atomic(kept.toStdString(), bytes))) return;
+    w_.status().flash(file_name(path) + " is used from now on (kept as " + kept + ")");
 }
 
 void Media::saveImage(bool rom) {

@@ -67,6 +67,7 @@ public:
 
 private:
     bool play(const QString& path);
+    void keepImage(const QString& path, bool rom);
     bool ready() const;
     void whenReady(std::function<void()> start);
     void showTape();

@@ -1,5 +1,6 @@
 #include "machine/machine.h"
 
+#include "files/rom_folders.h"
 #include "machine/builtin_program.h"
 
 #include <cstdio>
@@ -19,9 +20,9 @@ bool load_padded(const std::string& path, uint8_t* dest, size_t size) {
 
 } // namespace
 
-void machine_reload_roms(Machine& m) {
+void machine_reload_roms(Machine& m, const std::vector<std::string>& romFolders) {
     uint8_t* memory = m.state.memory.data();
-    if (!load_padded(settings_path(m.settings.romFile), memory, 0x4000)) {
+    if (!load_padded(rom_locate(settings_path(m.settings.romFile), romFolders), memory, 0x4000)) {
         // Without any system ROM the screen would stay a silent field of '@';
         // our own small program says what is missing instead.
         if (!m.romImageLoaded) install_builtin_program(m);
@@ -34,10 +35,10 @@ void machine_reload_roms(Machine& m) {
     // handler). 0x6000-0x67FF keeps what it held.
     std::memset(memory + 0x4000, 0xFF, 0x2000);
     if (setting_enabled(m.settings.cartridgeEnabled))
-        load_padded(settings_path(m.settings.cartridgeFile), memory + 0x4000, 0x2800);
+        load_padded(rom_locate(settings_path(m.settings.cartridgeFile), romFolders), memory + 0x4000, 0x2800);
 }
 
-void machine_reset(Machine& m) {
+void machine_reset(Machine& m, const std::vector<std::string>& romFolders) {
     Settings& s = m.settings;
     s.clockMHz = model_clock_mhz(s.model);
     m.state.timing = video_timing_for(s.model, s.tvStandard);
@@ -45,7 +46,7 @@ void machine_reset(Machine& m) {
     m.state.scanline = 0;
     m.state.extGfxMode = 8;
     z80_reset(m.z80);
-    machine_reload_roms(m);
+    machine_reload_roms(m, romFolders);
     palette_convert(m.palette, m.displayMasks);
     sn76489_reset(m.sound.chip);
 

@@ -13,7 +13,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "input/keyboard.h"
 #include "machine/breakpoints.h"
@@ -126,8 +128,10 @@ inline uint16_t memory_word(const Machine& m, uint16_t address) {
 // Warm start: timing from model and TV standard, processor reset, ROM and
 // cartridge reload, palette conversion. RAM, video RAM, the latch, the bank
 // store, disks and tape are kept. The host restarts its frame pacing after it.
-void machine_reset(Machine& m);
+// ROM and cartridge paths that are relative and not in the start folder are
+// looked for in `romFolders` (files/rom_folders.h).
+void machine_reset(Machine& m, const std::vector<std::string>& romFolders = {});
 
 // Reloads the system ROM at 0x0000 and, when enabled, the cartridge at 0x4000.
 // A ROM file that cannot be opened leaves memory as it was.
-void machine_reload_roms(Machine& m);
+void machine_reload_roms(Machine& m, const std::vector<std::string>& romFolders = {});

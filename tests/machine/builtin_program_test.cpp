@@ -118,6 +118,7 @@ TEST_P(BuiltinProgram, ExplainsTheMissingRomAndEchoesTypedText) {
     EXPECT_NE(text.find("FILE > RESET"), std::string::npos) << text;
     EXPECT_NE(text.find("VZROM.V20"), std::string::npos) << text;
     EXPECT_NE(text.find("--ROM FILE"), std::string::npos) << text;
+    EXPECT_NE(text.find("HOME/.LOCAL/SHARE/KOLT/KOLT/ROMS"), std::string::npos) << text;
     EXPECT_EQ(m->state.latch & 0x08, 0) << "the text screen needs the latch's graphics bit clear";
 
     type("HELLO 42\r");
