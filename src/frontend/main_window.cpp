@@ -375,7 +375,7 @@ void MainWindow::showSpeed() {
     }
     speedSince_ = now;
     speedFrames_ = 0;
-    if (text != speedText_) status_->setState("4-rate", text);
+    if (text != speedText_) status_->setState("5-rate", text);
     speedText_ = text;
 }
 
