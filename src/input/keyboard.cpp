@@ -147,13 +147,22 @@ bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick, std:
         press(host, b.key);
         if (b.withCtrl) press(host, kMatrixCtrl);
     }
-    // A key that went down since the last poll stays down for kMinimumKeyHold polls.
+    // A key that went down since the last poll stays down for kMinimumKeyHold
+    // polls, unless another key goes down first: the next key of someone
+    // typing quickly must not meet the SHIFT of the last one (a quote and
+    // then a semicolon gave a plus at 80 ms a key).
+    std::array<uint8_t, 8> newlyDown{};
+    bool anyNewlyDown = false;
     for (size_t row = 0; row < 8; ++row) {
-        const uint8_t newlyDown = uint8_t(~host[row] & in.hostRows[row]);
+        newlyDown[row] = uint8_t(~host[row] & in.hostRows[row]);
+        anyNewlyDown = anyNewlyDown || newlyDown[row] != 0;
+    }
+    for (size_t row = 0; row < 8; ++row) {
         in.hostRows[row] = host[row];
         for (int bit = 0; bit < 8; ++bit) {
             uint8_t& hold = in.keyHold[row * 8 + size_t(bit)];
-            if (newlyDown & (1 << bit)) hold = kMinimumKeyHold;
+            if (anyNewlyDown && (host[row] & (1 << bit))) hold = 0; // released, and another key came
+            if (newlyDown[row] & (1 << bit)) hold = kMinimumKeyHold;
             if (hold > 0) {
                 host[row] = uint8_t(host[row] & ~(1 << bit));
                 --hold;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStandardPaths>
@@ -38,7 +39,9 @@ inline void write_wav(const std::string& path, uint32_t rate, size_t samples) {
 inline void use_test_settings() {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName("KOLT");
-    QCoreApplication::setApplicationName("KOLT tests");
+    // One settings file per test program: ctest runs them side by side.
+    QCoreApplication::setApplicationName("KOLT tests " +
+                                         QFileInfo(QCoreApplication::applicationFilePath()).baseName());
     QSettings().clear();
 }
 
