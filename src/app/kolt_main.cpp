@@ -1,10 +1,11 @@
 // kolt: the desktop emulator. The command line is read and checked first, so
 // a bad option or a file that cannot be opened ends the program (exit code 2)
-// before the main window opens (with a message box where no terminal shows stderr). Then: the window with its toolbar and status bar,
-// the display, the keyboard, the audio device (without one the program runs
-// silently and says why), the configuration from the folder the program
-// started in, the check marks, the command line's options, the reset, the
-// command line's file, and the frames.
+// before the main window opens (also in a message box where no terminal shows
+// stderr). Then: the window with its toolbar and status bar, the display,
+// the keyboard, the audio device (without one the program runs silently and
+// says why), the configuration from the folder the program started in, the
+// check marks, the command line's options, the reset, the command line's
+// file, and the frames.
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
