@@ -1,13 +1,15 @@
 // kolt: the desktop emulator. The command line is read and checked first, so
 // a bad option or a file that cannot be opened ends the program (exit code 2)
-// before any window opens. Then: the window with its toolbar and status bar,
-// the display, the keyboard, the audio device (without one the program runs
-// silently and says why), the configuration from the folder the program
-// started in, the check marks, the command line's options, the reset, the
-// command line's file, and the frames.
+// before the main window opens (also in a message box where no terminal shows
+// stderr). Then: the window with its toolbar and status bar, the display,
+// the keyboard, the audio device (without one the program runs silently and
+// says why), the configuration from the folder the program started in, the
+// check marks, the command line's options, the reset, the command line's
+// file, and the frames.
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <sys/socket.h>
@@ -87,6 +89,14 @@ int main(int argc, char** argv) {
     ParsedCommandLine parsed = parse_command_line(own_arguments(argc, argv));
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "kolt: %s\nTry 'kolt --help' for the options.\n", parsed.error.c_str());
+        // Started from a desktop launcher, nobody reads stderr: say it in a box too.
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const bool seen = !platform || std::string(platform) != "offscreen"; // nobody could close it there
+        if (!isatty(STDERR_FILENO) && seen && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))) {
+            QApplication app(argc, argv);
+            QMessageBox::critical(nullptr, "KOLT",
+                                  QString("KOLT cannot start: %1").arg(QString::fromStdString(parsed.error)));
+        }
         return 2;
     }
     if (parsed.line.help) {

@@ -240,6 +240,21 @@ void get_keyboard(Reader& rd, Loaded& l) {
     if (m.input.typingPos > text.size()) rd.fail();
 }
 
+// Apart from "keyboard", which older versions read in full: the holds of
+// short presses, absent from their files (nothing held).
+void put_keyhold(Writer& w, const Emulator& e) {
+    const InputState& in = e.machine->input;
+    w.raw(in.hostRows.data(), in.hostRows.size());
+    w.raw(in.keyHold.data(), in.keyHold.size());
+}
+void get_keyhold(Reader& rd, Loaded& l) {
+    InputState& in = l.m->input;
+    rd.raw(in.hostRows.data(), in.hostRows.size());
+    rd.raw(in.keyHold.data(), in.keyHold.size());
+    for (const uint8_t hold : in.keyHold)
+        if (hold > kMinimumKeyHold) return rd.fail();
+}
+
 void put_sound(Writer& w, const Emulator& e) {
     const Machine& m = *e.machine;
     for (int32_t f : m.sound.chip.frequency) w.i32(f);
@@ -429,6 +444,7 @@ constexpr SectionKind kSections[] = {
     {"extvideo", 1, false, put_extvideo, get_extvideo},
     {"video", 1, true, put_video, get_video},
     {"keyboard", 1, false, put_keyboard, get_keyboard},
+    {"keyhold", 1, false, put_keyhold, get_keyhold},
     {"sound", 1, false, put_sound, get_sound},
     {"loop", 1, true, put_loop, get_loop},
     {"tape", 1, false, put_tape, get_tape},

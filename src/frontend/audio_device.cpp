@@ -90,3 +90,8 @@ void SdlAudio::playDiskStepSound() {
     DeviceLock lock(device_);
     mixer_.playDiskStepSound();
 }
+
+void SdlAudio::setVolume(int percent) {
+    DeviceLock lock(device_);
+    mixer_.setVolume(percent);
+}

@@ -30,6 +30,7 @@ public:
     void setStreamsEnabled(bool enabled);
     void setStreamsFed(bool fed);
     bool streamsAudible();
+    void setVolume(int percent);
 
     void playDiskAccessSound();
     void playDiskStepSound();

@@ -34,13 +34,14 @@ enum class Command : int {
     Pause = 40001, SaveScreenshot = 40002, RateSwitch = 40003, FastTapeAndTyping = 40004,
     JoystickKeypad = 40005, JoystickGamepad = 40006,
     SaveState = 40007, LoadState = 40008, QuickSave = 40009, QuickLoad = 40010, NextSlot = 40011,
-    PreviousSlot = 40012, RewindSecond = 40013,
+    PreviousSlot = 40012, RewindSecond = 40013, KeyboardByCharacter = 40014, KeyboardByPosition = 40015,
+    Volume = 40016, OpenSettings = 40017, KeyboardHelp = 40018,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.
 enum class CheckGroup : uint8_t {
     None, ScreenSize, Model, TvStandard, Memory, Effects, FrameRate, Cartridge, Joystick, Speaker,
-    CassetteAudio, DiskAudio, ExtendedGfx, ExtendedSound, WriteToRom, WriteToCartridge,
+    CassetteAudio, DiskAudio, ExtendedGfx, ExtendedSound, WriteToRom, WriteToCartridge, Keyboard,
 };
 
 // The Settings field an option item writes.

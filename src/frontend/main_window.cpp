@@ -21,9 +21,11 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
+#include <QSlider>
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 #include "files/config.h"
@@ -36,7 +38,10 @@
 #include "frontend/frame_driver.h"
 #include "frontend/gamepad.h"
 #include "frontend/key_mapper.h"
+#include "frontend/keyboard_help.h"
+#include "frontend/settings_dialog.h"
 #include "frontend/media.h"
+#include "frontend/mixer.h"
 #include "frontend/states.h"
 #include "frontend/status_bar.h"
 #include "machine/cassette.h"
@@ -50,6 +55,9 @@ constexpr const char* kMessageCaption = "KOLT";
 constexpr const char* kFastSetting = "fastTapeAndTyping";
 constexpr const char* kKeypadSetting = "joystick/keypad";
 constexpr const char* kGamepadSetting = "joystick/gamepad";
+constexpr const char* kByCharacterSetting = "keyboard/byCharacter";
+constexpr const char* kVolumeSetting = "volume";
+constexpr const char* kAudioNoticeSetting = "audioNoticeShown";
 // A controller is read this often at most: at the Maximum rate frames come
 // thousands a second, and SDL reads the devices each time it is asked.
 constexpr auto kGamepadPollPeriod = std::chrono::milliseconds(5);
@@ -132,6 +140,20 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
     showWarning = [this](const QString& caption, const QString& text) {
         QMessageBox::warning(this, caption, text);
     };
+    askYesNo = [this](const QString& caption, const QString& text) {
+        return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+               QMessageBox::Yes;
+    };
+    showNotice = [this](const QString& caption, const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, this);
+        box->setModal(false);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->show();
+    };
+    runSettingsDialog = [this] {
+        SettingsDialog dialog(*this, this);
+        dialog.exec();
+    };
     runDebuggerDialog = [this] {
         DebuggerDialog dialog(emu_, this);
         dialog.exec();
@@ -170,6 +192,7 @@ void MainWindow::buildMenusAndToolbar() {
         if (!info.shortcut.empty()) {
             action->setShortcut(QKeySequence(QString::fromUtf8(info.shortcut.data(), qsizetype(info.shortcut.size()))));
             action->setShortcutContext(Qt::ApplicationShortcut);
+            addAction(action); // the window's own, so it works with the menu bar hidden (full screen)
         }
         if (info.group != CheckGroup::None) {
             action->setCheckable(true);
@@ -194,6 +217,9 @@ void MainWindow::buildMenusAndToolbar() {
     action(Command::FastTapeAndTyping)->setChecked(fastTapeAndTyping_);
     action(Command::JoystickKeypad)->setChecked(QSettings().value(kKeypadSetting, true).toBool());
     action(Command::JoystickGamepad)->setChecked(QSettings().value(kGamepadSetting, true).toBool());
+    keyboard_.byCharacter = QSettings().value(kByCharacterSetting, true).toBool();
+    setChecked(keyboard_.byCharacter ? Command::KeyboardByCharacter : Command::KeyboardByPosition);
+    volume_ = std::clamp(QSettings().value(kVolumeSetting, Mixer::kDefaultVolume).toInt(), 0, 100);
 
     toolbar_ = addToolBar("Toolbar");
     toolbar_->setMovable(false);
@@ -228,6 +254,7 @@ void MainWindow::setChecked(Command id) {
 }
 
 void MainWindow::startUp(const QString& startupDir, bool runFrames, const CommandLine* line) {
+    const Replaying replaying(replaying_);
     openAudio();
     startupDir_ = startupDir;
     Machine& m = emu_.m();
@@ -274,14 +301,22 @@ void MainWindow::applyCommandLine(const CommandLine& line) {
 }
 
 // Without a device the machine runs all the same, silently, and says why once.
+// A box says so the first time ever (never blocking the machine or a file
+// being opened); after that only the status bar does.
 void MainWindow::openAudio() {
     if (!audio_ || audio_->isOpen()) return;
     std::string why;
-    if (audio_->open(&why)) return;
+    if (audio_->open(&why)) {
+        audio_->setVolume(volume_);
+        return;
+    }
     const QString reason = QString::fromStdString(why.empty() ? "no reason given" : why);
     status_->setState("1-sound", "Sound off: " + reason);
+    if (QSettings().value(kAudioNoticeSetting, false).toBool()) return;
+    QSettings().setValue(kAudioNoticeSetting, true);
     // Said once the machine's first picture is up behind the message.
-    startUpWarning_ = "Sound is off: no audio device could be opened (" + reason + "). The machine runs without sound.";
+    startUpWarning_ = "Sound is off: no audio device could be opened (" + reason +
+                      "). The machine runs without sound; the status bar says so while it lasts.";
 }
 
 // ---- running --------------------------------------------------------------
@@ -291,7 +326,7 @@ bool MainWindow::isRunning() const { return driver_->running(); }
 bool MainWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WindowBlocked:
-        keys_.reset();
+        keyboard_.releaseAll();
         driver_->setHold(FrameDriver::Blocked, true);
         break;
     case QEvent::WindowUnblocked:
@@ -316,11 +351,11 @@ void MainWindow::changeEvent(QEvent* event) {
 void MainWindow::updateActivation() {
     const bool inactive = !isActiveWindow() || isMinimized();
     if (inactive) {
-        keys_.reset(); // keys released elsewhere never reach us
-        modifierPresses_.fill(0);
+        keyboard_.releaseAll(); // keys released elsewhere never reach us
         setRewinding(false);
     }
     driver_->setHold(FrameDriver::Inactive, inactive);
+    updateTitle();
 }
 
 // The chosen rate, or the Maximum while a tape runs, text is typed or a file
@@ -329,7 +364,7 @@ void MainWindow::updateActivation() {
 void MainWindow::updateRate() {
     const Machine& m = emu_.m();
     const bool busy = tape_running(m.tape) || m.input.typingActive || media_->starting();
-    const bool fast = fastTapeAndTyping_ && busy && keys_.none();
+    const bool fast = fastTapeAndTyping_ && busy && !keyboard_.anyDown();
     driver_->setMaximumRate((!m.settings.frameRateNormal || fast) && !states_->rewinding());
     const bool showFast = fast && m.settings.frameRateNormal;
     if (showFast != showingFast_) status_->setState("3-fast", showFast ? "Fast" : "");
@@ -347,10 +382,30 @@ void MainWindow::updateSound() {
     audio_->setStreamsFed(fed);
 }
 
+// The rate, and the speed over the last second where it is not 100 %.
+void MainWindow::showSpeed() {
+    const auto now = std::chrono::steady_clock::now();
+    ++speedFrames_;
+    const auto elapsed = now - speedSince_;
+    if (elapsed < std::chrono::seconds(1) && !speedText_.isEmpty()) return;
+    QString text = driver_->maximumRate() ? "Maximum" : "Normal";
+    if (elapsed >= std::chrono::seconds(1) && elapsed < std::chrono::seconds(3)) {
+        const double percent = speedFrames_ * std::chrono::duration<double>(kFramePeriod).count() /
+                               std::chrono::duration<double>(elapsed).count() * 100.0;
+        const int shown = int(percent + 0.5);
+        if (shown < 98 || shown > 102) text += QString(" %1 %").arg(shown);
+    }
+    speedSince_ = now;
+    speedFrames_ = 0;
+    if (text != speedText_) status_->setState("5-rate", text);
+    speedText_ = text;
+}
+
 void MainWindow::updateTitle() {
     const bool paused = driver_->held(FrameDriver::Paused);
     setWindowTitle(paused ? QString(kWindowTitle) + " - Paused" : QString(kWindowTitle));
-    status_->setState("2-paused", paused ? "Paused" : "");
+    const bool away = driver_->held(FrameDriver::Inactive) && !driver_->held(FrameDriver::NotStarted);
+    status_->setState("2-paused", paused ? "Paused" : away ? "Paused (inactive)" : "");
     action(Command::Pause)->setChecked(paused);
 }
 
@@ -365,14 +420,16 @@ bool MainWindow::frameStep() {
         return false;
     }
     ++framesRun_;
-    if (poll_input(m, keys_, {keypadJoystick_, gamepadHeld()})) toggleFullScreen();
+    showSpeed();
+    poll_input(m, keyboard_.pollKeys(), {keypadJoystick_, gamepadHeld()}, keyboard_.pollCharacters());
+    keyboard_.afterPoll();
     states_->recordFrame(driver_->maximumRate());
     display_->present(m);
     if (!presentedOnce_) {
         presentedOnce_ = true;
         if (onFirstFrame) onFirstFrame();
         if (!startUpWarning_.isEmpty())
-            QTimer::singleShot(0, this, [this] { showWarning(kMessageCaption, std::exchange(startUpWarning_, {})); });
+            QTimer::singleShot(0, this, [this] { showNotice(kMessageCaption, std::exchange(startUpWarning_, {})); });
     }
     media_->afterFrame();
     updateRate();
@@ -423,30 +480,24 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             if (!key->isAutoRepeat()) setRewinding(type == QEvent::KeyPress);
             return true;
         }
+        // Acted on at the event, not at the next frame: a frame may not come
+        // (Pause), and quick taps fell between two.
+        if (key->key() == Qt::Key_F11 || (key->key() == Qt::Key_Escape && !windowed_)) {
+            if (type == QEvent::KeyPress && !key->isAutoRepeat()) {
+                if (key->key() == Qt::Key_F11) toggleFullScreen();
+                else leaveFullScreen();
+            }
+            return true;
+        }
         // Menus keep their Alt accelerators; everything else is the machine's.
         // A release always counts, or a key let go while Alt is down would
         // stay pressed in the matrix.
         const bool forMenus = key->modifiers() & Qt::AltModifier;
-        if (!key->isAutoRepeat() && (type == QEvent::KeyRelease || !forMenus)) onKey(*key);
+        if (!key->isAutoRepeat() && (type == QEvent::KeyRelease || !forMenus)) keyboard_.event(*key);
         if (forMenus) return QMainWindow::eventFilter(watched, event);
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::onKey(const QKeyEvent& key) {
-    const auto host = host_key_for(key);
-    if (!host) return;
-    const bool down = key.type() == QEvent::KeyPress;
-    // Where the platform gives no scan code, the left and right Shift (and
-    // Control) keys are one key to us: it is up only when both are.
-    if (key.nativeScanCode() == 0 && (*host == kKeyLeftShift || *host == kKeyLeftControl)) {
-        uint8_t& presses = modifierPresses_[*host];
-        presses = down ? uint8_t(std::min(presses + 1, 2)) : uint8_t(presses > 0 ? presses - 1 : 0);
-        keys_.set(*host, presses > 0);
-        return;
-    }
-    keys_.set(*host, down);
 }
 
 // ---- dropped files --------------------------------------------------------------
@@ -470,9 +521,21 @@ void MainWindow::runCommand(Command id) {
     Machine& m = emu_.m();
     const CommandInfo* info = command_info(id);
     if (info && info->field != SettingField::None) {
+        const bool changed = setting_value(m.settings, info->field) != info->value;
         apply_setting(m.settings, info->field, info->value);
         setChecked(id);
         if (info->field == SettingField::FrameRateNormal) updateRate();
+        if (changed && !replaying_) {
+            switch (info->field) {
+            case SettingField::Model: offerReset("The model changes at the next reset."); break;
+            case SettingField::TvStandard: offerReset("The TV standard changes at the next reset."); break;
+            case SettingField::CartridgeEnabled: offerReset("The cartridge slot changes at the next reset."); break;
+            case SettingField::RamTop:
+                offerReset("The memory size has changed; the running program may have lost its memory.");
+                break;
+            default: break;
+            }
+        }
         return;
     }
     switch (id) {
@@ -494,6 +557,7 @@ void MainWindow::runCommand(Command id) {
     case Command::SaveCartridge: media_->saveImage(false); break;
     case Command::SaveScreenshot: saveScreenshot(); break;
     case Command::Reset:
+        status_->setState("0-reset", "");
         machine_reset(m, romFolders());
         media_->machineReset();
         states_->forgetHistory();
@@ -527,6 +591,16 @@ void MainWindow::runCommand(Command id) {
         QSettings().setValue(kFastSetting, fastTapeAndTyping_);
         updateRate();
         break;
+    case Command::KeyboardByCharacter:
+    case Command::KeyboardByPosition:
+        setChecked(id);
+        keyboard_.releaseAll();
+        keyboard_.byCharacter = id == Command::KeyboardByCharacter;
+        QSettings().setValue(kByCharacterSetting, keyboard_.byCharacter);
+        break;
+    case Command::Volume: chooseVolume(); break;
+    case Command::OpenSettings: runSettingsDialog(); break;
+    case Command::KeyboardHelp: show_keyboard_help(this, keyboard_.byCharacter); break;
     case Command::SpeakerEnabled:
     case Command::SpeakerDisabled:
         setChecked(id);
@@ -547,15 +621,23 @@ void MainWindow::runCommand(Command id) {
 // the Speaker option says.
 void MainWindow::openDebugger() {
     if (driver_->held(FrameDriver::InDebugger)) return;
-    keys_.reset();
+    keyboard_.releaseAll();
     driver_->setHold(FrameDriver::InDebugger, true);
     runDebuggerDialog();
     driver_->setHold(FrameDriver::InDebugger, false);
 }
 
-bool MainWindow::report(const FileOutcome& outcome) {
+// A change that takes effect at the next reset: now, or later with the
+// status bar saying a reset is pending.
+void MainWindow::offerReset(const QString& change) {
+    if (askYesNo(kMessageCaption, change + "\n\nReset now?")) runCommand(Command::Reset);
+    else status_->setState("0-reset", "Reset pending");
+}
+
+bool MainWindow::report(const FileOutcome& outcome, const QString& path) {
     if (!outcome.message.empty()) {
-        const QString text = QString::fromStdString(outcome.message);
+        QString text = QString::fromStdString(outcome.message);
+        if (!path.isEmpty() && !text.contains(path)) text += "\n\nFile: " + QDir::toNativeSeparators(path);
         if (outcome.done) showWarning(kMessageCaption, text);
         else showError(kMessageCaption, text);
     }
@@ -569,6 +651,7 @@ void MainWindow::updateCassetteMenu(bool running) {
 }
 
 void MainWindow::stateLoaded() {
+    const Replaying replaying(replaying_);
     const Machine& m = emu_.m();
     for (const SettingField field : startup_option_order())
         if (const auto id = option_command_for(m.settings, field)) runCommand(*id);
@@ -594,13 +677,58 @@ void MainWindow::saveScreenshot() {
     status_->flash("Screenshot saved to " + QDir::toNativeSeparators(path));
 }
 
+void MainWindow::setVolume(int percent) {
+    volume_ = std::clamp(percent, 0, 100);
+    QSettings().setValue(kVolumeSetting, volume_);
+    if (audio_) audio_->setVolume(volume_);
+}
+
+// Heard as the slider moves; Cancel puts the volume back.
+void MainWindow::chooseVolume() {
+    const int before = volume_;
+    QDialog dialog(this);
+    dialog.setWindowTitle("Volume");
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(&dialog);
+    auto* slider = new QSlider(Qt::Horizontal, &dialog);
+    slider->setRange(0, 100);
+    slider->setValue(volume_);
+    slider->setMinimumWidth(240);
+    const auto show = [label](int v) { label->setText(QString("Volume of all sound: %1 %").arg(v)); };
+    show(volume_);
+    connect(slider, &QSlider::valueChanged, &dialog, [this, show](int v) {
+        show(v);
+        setVolume(v);
+    });
+    layout->addWidget(label);
+    layout->addWidget(slider);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) setVolume(before);
+}
+
+QString about_text() {
+#if defined(Q_OS_LINUX)
+    const char* platform = "Linux";
+#elif defined(Q_OS_WIN)
+    const char* platform = "Windows";
+#elif defined(Q_OS_MACOS)
+    const char* platform = "macOS";
+#else
+    const char* platform = "this platform";
+#endif
+    return QString("KOLT for %1\nVersion %2, built %3\nVZ200/300 Emulator").arg(platform, KOLT_VERSION, __DATE__);
+}
+
 void MainWindow::about() {
     QDialog dialog(this);
     dialog.setWindowTitle("About");
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel("KOLT For Windows", &dialog));
-    layout->addWidget(new QLabel(QString("Built ") + __DATE__, &dialog));
-    layout->addWidget(new QLabel("VZ200/300 Emulator", &dialog));
+    auto* text = new QLabel(about_text(), &dialog);
+    text->setObjectName("aboutText");
+    layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     layout->addWidget(buttons);

@@ -23,6 +23,7 @@
 
 #include "files/file_outcome.h"
 #include "frontend/commands.h"
+#include "frontend/key_mapper.h"
 #include "input/keyboard.h"
 #include "machine/emulator.h"
 
@@ -47,6 +48,9 @@ struct FileDialogRequest {
     QString option{};      // a check box under the dialog, none when empty
     mutable bool optionChecked = false; // set by the dialog: the check box's state
 };
+
+// "KOLT for <platform>", the version and the build date.
+QString about_text();
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -76,7 +80,9 @@ public:
     FrameDriver* frameDriver() const { return driver_; }
     bool isRunning() const;
     bool isWindowedDisplay() const { return windowed_; }
-    const HostKeys& heldKeys() const { return keys_; }
+    int volume() const { return volume_; }
+    void setVolume(int percent); // 0-100 %, remembered
+    HostKeyboard& keyboard() { return keyboard_; }
     uint64_t framesRun() const { return framesRun_; }
 
     // One frame step as the frame driver runs it; returns false when a
@@ -84,9 +90,13 @@ public:
     bool frameStep();
 
     // Shows a file operation's message: a refusal as an error, a note on
-    // something done (a load cut at 0xFFFF) as a warning. Returns whether it was done.
-    bool report(const FileOutcome& outcome);
+    // something done (a load cut at 0xFFFF) as a warning, naming `path`
+    // where the message does not. Returns whether it was done.
+    bool report(const FileOutcome& outcome, const QString& path = {});
     void updateCassetteMenu(bool running);
+    // A change that acts at the next reset: asks "Reset now?"; No leaves a
+    // reset pending, said in the status bar.
+    void offerReset(const QString& change);
     // A state was loaded: check marks, status fields and pacing follow its settings.
     void stateLoaded();
 
@@ -97,8 +107,14 @@ public:
     std::function<QString(const FileDialogRequest&)> chooseFile;
     std::function<void(const QString& caption, const QString& text)> showError;
     std::function<void(const QString& caption, const QString& text)> showWarning;
+    // A notice that does not block (the window goes on running behind it).
+    std::function<void(const QString& caption, const QString& text)> showNotice;
+    // Replaceable for tests: running the settings dialog.
+    std::function<void()> runSettingsDialog;
     // Replaceable for tests: running the debugger dialog.
     std::function<void()> runDebuggerDialog;
+    // Replaceable for tests: a question answered Yes (true) or No.
+    std::function<bool(const QString& caption, const QString& text)> askYesNo;
     // Called once, when the first frame has been presented.
     std::function<void()> onFirstFrame;
 
@@ -127,6 +143,7 @@ private:
     void updateRate();
     void updateSound();
     void updateTitle();
+    void showSpeed();
     void updateJoystickSources();
     void setRewinding(bool on);
     uint8_t gamepadHeld();
@@ -135,7 +152,7 @@ private:
     void applyCommandLine(const CommandLine& line);
     void saveScreenshot();
     void about();
-    void onKey(const QKeyEvent& key);
+    void chooseVolume();
 
     Emulator emu_;
     std::unique_ptr<Host> host_;
@@ -148,8 +165,7 @@ private:
     std::map<Command, QAction*> actions_;
     std::map<CheckGroup, QActionGroup*> groups_;
     QToolBar* toolbar_ = nullptr;
-    HostKeys keys_;
-    std::array<uint8_t, 256> modifierPresses_{}; // Shift and Control where left and right look alike
+    HostKeyboard keyboard_;
     QString startupDir_;
     std::vector<std::string> romFolders() const;
     QString startUpWarning_;
@@ -160,6 +176,17 @@ private:
     bool soundFed_ = false;
     bool fastTapeAndTyping_ = true;
     bool keypadJoystick_ = true;
+    int volume_ = 50;
+    bool replaying_ = false; // settings replayed (start-up, a state loaded): no questions
+    struct Replaying {
+        explicit Replaying(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+        ~Replaying() { flag_ = was_; }
+        bool& flag_;
+        bool was_;
+    };
+    std::chrono::steady_clock::time_point speedSince_;
+    int speedFrames_ = 0;
+    QString speedText_;
     std::unique_ptr<Gamepad> gamepad_; // while Options > Joystick > Gamepad is on
     uint8_t gamepadBits_ = 0;
     std::chrono::steady_clock::time_point gamepadPolled_;

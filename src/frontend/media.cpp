@@ -55,21 +55,24 @@ bool Media::open(const QString& path, Source source) {
     switch (media_kind_for(p)) {
     case MediaKind::Program: {
         std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kVzMaxFileSize, bytes))) break;
-        whenReady([this, bytes] {
+        if (!w_.report(read_file_limited(p, kVzMaxFileSize, bytes), path)) break;
+        // Only a file that was opened joins the recent files, and some are
+        // found wanting only when the machine is ready for them.
+        whenReady([this, bytes, path] {
             Machine& machine = w_.emulator().m();
-            if (!w_.report(vz_load_bytes(machine, bytes))) return;
+            if (!w_.report(vz_load_bytes(machine, bytes), path)) return;
+            recent_->add(path);
             if (bytes.size() > 21 && bytes[21] != kVzTypeMachineCode) typing_start(machine, "RUN\r");
         });
-        opened = true;
-        break;
+        return true;
     }
     case MediaKind::Tape:
         whenReady([this, path] {
-            if (play(path)) typing_start(w_.emulator().m(), "CRUN\r");
+            if (!play(path)) return;
+            recent_->add(path);
+            typing_start(w_.emulator().m(), "CRUN\r");
         });
-        opened = true;
-        break;
+        return true;
     case MediaKind::Disk: {
         const bool drive1Full = w_.emulator().io.disks.image[0] != nullptr;
         opened = mountDisk(source != Source::CommandLine && drive1Full ? 1 : 0, path);
@@ -77,10 +80,10 @@ bool Media::open(const QString& path, Source source) {
     }
     case MediaKind::Text: {
         std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes))) break;
+        if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes), path)) break;
         const std::string text = text_with_returns(std::string(bytes.begin(), bytes.end()));
         if (text.size() >= kTypingBufferSize) {
-            w_.showError("KOLT", "The text does not fit the typing buffer (65535 bytes).");
+            w_.showError("KOLT", "Cannot type " + path + ": the text does not fit the typing buffer (65535 bytes).");
             break;
         }
         whenReady([this, text] { typing_start(w_.emulator().m(), text); });
@@ -160,18 +163,18 @@ void Media::showTape() {
 void Media::loadVz() {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "VZ files (*.vz)"});
     if (path.isEmpty()) return;
-    if (w_.report(vz_load(w_.emulator().m(), path.toStdString()))) recent_->add(path);
+    if (w_.report(vz_load(w_.emulator().m(), path.toStdString()), path)) recent_->add(path);
 }
 
 void Media::saveVz() {
     const QString path = w_.chooseFile({FileDialogRequest::Save, "VZ files (*.vz)"});
-    if (!path.isEmpty()) w_.report(vz_save(w_.emulator().m(), path.toStdString()));
+    if (!path.isEmpty()) w_.report(vz_save(w_.emulator().m(), path.toStdString()), path);
 }
 
 void Media::loadText() {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "TXT files (*.txt)"});
     if (path.isEmpty()) return;
-    if (w_.report(text_load(w_.emulator().m(), path.toStdString(), true))) recent_->add(path);
+    if (w_.report(text_load(w_.emulator().m(), path.toStdString(), true), path)) recent_->add(path);
 }
 
 void Media::paste() {
@@ -205,6 +208,8 @@ void Media::unmountDrive(int drive) {
 
 bool Media::play(const QString& path) {
     Emulator& emu = w_.emulator();
+    const std::string previousPath = emu.io.tape.path;
+    const QString previousName = tapeName_;
     if (!path.isEmpty()) {
         emu.io.tape.path = tape_path_for(path.toStdString());
         tapeName_ = file_name(path);
@@ -213,7 +218,14 @@ bool Media::play(const QString& path) {
     showTape();
     const int result = tape_play(emu.m(), emu.io);
     if (result != kTapePlaying) {
-        w_.showError("KOLT", QString::fromStdString(tape_play_message(result, emu.io)));
+        const QString message = QString::fromStdString(tape_play_message(result, emu.io));
+        w_.showError("KOLT", emu.io.tape.path.empty()
+                                 ? message
+                                 : message + "\n\nFile: " + QString::fromStdString(emu.io.tape.path));
+        // A refused tape is not the cassette's.
+        emu.io.tape.path = previousPath;
+        tapeName_ = previousName;
+        showTape();
         return false;
     }
     w_.updateCassetteMenu(true);
@@ -253,7 +265,7 @@ void Media::stopTape() {
 
 void Media::mapPrinter() {
     const QString path = w_.chooseFile({FileDialogRequest::Save, "txt files (*.txt)"});
-    if (!path.isEmpty()) w_.report(printer_map(w_.emulator().io, path.toStdString()));
+    if (!path.isEmpty()) w_.report(printer_map(w_.emulator().io, path.toStdString()), path);
 }
 
 void Media::loadImage(bool rom) {
@@ -263,8 +275,9 @@ void Media::loadImage(bool rom) {
     if (path.isEmpty()) return;
     const std::string p = path.toStdString();
     Machine& m = w_.emulator().m();
-    if (!w_.report(rom ? rom_load(m, p) : cartridge_load(m, p))) return;
+    if (!w_.report(rom ? rom_load(m, p) : cartridge_load(m, p), path)) return;
     if (request.optionChecked) keepImage(path, rom);
+    w_.offerReset(rom ? "The program running now started from the old ROM." : "The new cartridge starts at the next reset.");
 }
 
 // A ROM image covers at most the 64 KB the load fills.
@@ -280,12 +293,12 @@ void Media::keepImage(const QString& path, bool rom) {
     const QString kept = folder + "/" + name;
     if (QFileInfo(path).absoluteFilePath() == QFileInfo(kept).absoluteFilePath()) return;
     std::vector<uint8_t> bytes;
-    if (!w_.report(read_file_limited(path.toStdString(), kRomFileMax, bytes))) return;
+    if (!w_.report(read_file_limited(path.toStdString(), kRomFileMax, bytes), path)) return;
     if (!QDir().mkpath(folder)) {
         w_.showError("KOLT", "Cannot create the folder " + folder + " to keep " + file_name(path) + " in.");
         return;
     }
-    if (!w_.report(write_file_atomic(kept.toStdString(), bytes))) return;
+    if (!w_.report(write_file_atomic(kept.toStdString(), bytes), kept)) return;
     w_.status().flash(file_name(path) + " is used from now on (kept as " + kept + ")");
 }
 
@@ -294,15 +307,15 @@ void Media::saveImage(bool rom) {
     if (path.isEmpty()) return;
     const std::string p = path.toStdString();
     const Machine& m = w_.emulator().m();
-    w_.report(rom ? rom_save(m, p) : cartridge_save(m, p));
+    w_.report(rom ? rom_save(m, p) : cartridge_save(m, p), path);
 }
 
 void Media::loadFont() {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "Font files (*.fnt)"});
-    if (!path.isEmpty()) w_.report(font_load(w_.emulator().m(), path.toStdString()));
+    if (!path.isEmpty()) w_.report(font_load(w_.emulator().m(), path.toStdString()), path);
 }
 
 void Media::loadBitmap() {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "BMP files (*.bmp)"});
-    if (!path.isEmpty()) w_.report(bitmap_import(w_.emulator().m(), path.toStdString()));
+    if (!path.isEmpty()) w_.report(bitmap_import(w_.emulator().m(), path.toStdString()), path);
 }

@@ -1,6 +1,7 @@
 #include "frontend/mixer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "frontend/disk_sounds.h"
@@ -28,6 +29,19 @@ void Mixer::setStreamsEnabled(bool enabled) { enabled_ = enabled; }
 
 void Mixer::setStreamsFed(bool fed) { fed_ = fed; }
 
+void Mixer::setVolume(int percent) {
+    volume_ = std::clamp(percent, 0, 100);
+    gain_scale_ = kFullVolumeGain * float(volume_) / 100.0f;
+}
+
+float mixer_soft_limit(float x) {
+    constexpr float knee = 0.5f;
+    const float a = std::fabs(x);
+    if (a <= knee) return x;
+    const float bent = knee + (1.0f - knee) * std::tanh((a - knee) / (1.0f - knee));
+    return std::copysign(bent, x);
+}
+
 void Mixer::playDiskAccessSound() { access_.position = 0; }
 
 void Mixer::playDiskStepSound() { step_.position = 0; }
@@ -50,7 +64,8 @@ void Mixer::mix(int16_t* out, int count) {
             sum += shot->samples[size_t(shot->position)];
             if (++shot->position == int(shot->samples.size())) shot->position = -1;
         }
-        out[i] = int16_t(std::clamp(sum, -32768, 32767));
+        const float limited = mixer_soft_limit(float(sum) * gain_scale_ / 32768.0f);
+        out[i] = int16_t(std::lrint(std::clamp(limited * 32768.0f, -32767.0f, 32767.0f)));
     }
     // Faded out: what the buffers hold is old, and must not be heard again.
     if (gain_ == 0 && !audible && !cleared_) {

@@ -10,6 +10,14 @@
 // its last 50 ms played over and over; when they are fed again they fade in
 // from that silence. The play cursors move on all the while, as a device's do.
 // The disk sounds play whatever the streams do.
+//
+// The sum goes to the device scaled by the Volume option and through a soft
+// limiter: the speaker alone is a full-scale square (measured: a one-bit
+// music demo holds 78 % of its samples at the rails), harsh at full level and
+// with no room left for the SN76489 and the disk sounds, which a hard clip
+// then squared off. At the default volume a full-scale speaker plays at
+// -12 dBFS; above half scale the limiter bends the sum smoothly towards full
+// scale without reaching it. The machine's own levels are left as they are.
 #pragma once
 
 #include <array>
@@ -21,6 +29,9 @@
 class Mixer : public AudioOutput {
 public:
     static constexpr int kFadeSamples = 132; // 3 ms
+    static constexpr int kDefaultVolume = 50; // percent
+    // The gain at 100 %: one full-scale stream reaches half scale (-6 dBFS).
+    static constexpr float kFullVolumeGain = 0.5f;
 
     Mixer();
 
@@ -31,13 +42,15 @@ public:
     void setStreamsFed(bool fed);         // frames are running at the Normal rate
     bool streamsEnabled() const { return enabled_; }
     bool streamsAudible() const { return enabled_ && fed_; }
+    void setVolume(int percent); // 0 to 100, clamped
+    int volume() const { return volume_; }
 
     // Restart from the beginning, once.
     void playDiskAccessSound();
     void playDiskStepSound();
 
     // The next `count` samples of the device: the streams (faded as they
-    // start and stop) and the one-shot sounds, summed and clipped.
+    // start and stop) and the one-shot sounds, summed, scaled and limited.
     void mix(int16_t* out, int count);
 
 private:
@@ -56,4 +69,10 @@ private:
     bool fed_ = false;
     int gain_ = 0; // 0 to kFadeSamples
     bool cleared_ = true;
+    int volume_ = kDefaultVolume;
+    float gain_scale_ = kFullVolumeGain * kDefaultVolume / 100.0f;
 };
+
+// The limiter: the identity up to half scale, then a smooth bend that
+// approaches full scale (1.0) and never reaches it.
+float mixer_soft_limit(float x);

@@ -30,6 +30,11 @@ void RecentFiles::remove(const QString& path) {
     save();
 }
 
+void RecentFiles::clear() {
+    paths_.clear();
+    save();
+}
+
 void RecentFiles::save() {
     QSettings().setValue(kKey, paths_);
     rebuild();
@@ -44,6 +49,10 @@ void RecentFiles::rebuild() {
         connect(a, &QAction::triggered, this, [this, path] {
             if (onChosen) onChosen(path);
         });
+    }
+    if (!paths_.isEmpty()) {
+        menu_->addSeparator();
+        connect(menu_->addAction("Clear List"), &QAction::triggered, this, &RecentFiles::clear);
     }
     menu_->setEnabled(!paths_.isEmpty());
 }

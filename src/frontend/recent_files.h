@@ -1,6 +1,6 @@
 // The recent-files list: the last ten files opened by any means, newest
 // first, kept in the user's settings (not in kolt.cfg) and shown as the
-// File > Recent Files submenu.
+// File > Recent Files submenu, which ends with Clear List.
 #pragma once
 
 #include <QObject>
@@ -22,6 +22,7 @@ public:
 
     void add(const QString& path);
     void remove(const QString& path);
+    void clear(); // Clear List
     QStringList paths() const { return paths_; }
 
 private:

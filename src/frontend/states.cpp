@@ -34,7 +34,7 @@ QString States::slotPath(int slot) const {
 bool States::save(const QString& path) {
     Emulator& emu = w_.emulator();
     const bool recording = emu.m().tape.recording;
-    const bool saved = w_.report(state_save(emu, path.toStdString()));
+    const bool saved = w_.report(state_save(emu, path.toStdString()), path);
     if (recording) w_.media().stopTape(); // the state holds it finished, and so does the window
     return saved;
 }
@@ -42,7 +42,7 @@ bool States::save(const QString& path) {
 bool States::load(const QString& path) {
     const FileOutcome outcome = state_load(w_.emulator(), path.toStdString());
     // A load that went through but could not find every file is a warning.
-    if (!w_.report(outcome)) return false;
+    if (!w_.report(outcome, path)) return false;
     forgetHistory();
     w_.stateLoaded();
     return true;

@@ -2,6 +2,9 @@
 // right edges sit at a third, two thirds and the end of the window, and a
 // field of our own at the right for the program's states (sound off, Paused,
 // the quick-save slot) and for short-lived notes (where a screenshot went).
+// A text longer than its field is cut with an ellipsis and shown whole on
+// hover; our own field takes at most a third of the bar, so a long note
+// never squeezes the drives and the cassette.
 #pragma once
 
 #include <QObject>
@@ -10,7 +13,7 @@
 #include <array>
 #include <map>
 
-class QLabel;
+class ElidedLabel;
 class QStatusBar;
 class QTimer;
 
@@ -22,7 +25,9 @@ public:
     explicit StatusFields(QStatusBar* bar);
 
     void set(int field, const QString& text);
-    QString text(int field) const;
+    QString text(int field) const;      // the whole text
+    QString shownText(int field) const; // as it fits its field
+    QString toolTip(int field) const;
 
     // A lasting state, shown until cleared with an empty text; states show in
     // the order of their keys.
@@ -33,7 +38,10 @@ public:
 private:
     void showNotes();
 
-    std::array<QLabel*, 4> fields_{};
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    QStatusBar* bar_;
+    std::array<ElidedLabel*, 4> fields_{};
     std::map<QString, QString> states_;
     QString flash_;
     QTimer* flashTimer_;

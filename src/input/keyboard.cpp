@@ -123,9 +123,8 @@ std::array<MatrixKey, 2> typing_keys(char ch) {
 
 std::span<const KeyBinding> keyboard_bindings() { return kBindings; }
 
-bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick) {
+bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick, std::span<const char> heldCharacters) {
     InputState& in = m.input;
-    in.pendingRows.fill(0xFF);
 
     bool toggleFullScreen = false;
     if (keys[kKeyF11]) {
@@ -135,11 +134,42 @@ bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick) {
         in.f11Held = false;
     }
 
+    std::array<uint8_t, 8> host{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    bool byCharacter = false;
+    for (const char c : heldCharacters) {
+        if (c == 0) continue;
+        byCharacter = true;
+        for (const MatrixKey& k : typing_keys(c)) press(host, k);
+    }
     for (const KeyBinding& b : kBindings) {
         if (!keys[b.host]) continue;
-        press(in.pendingRows, b.key);
-        if (b.withCtrl) press(in.pendingRows, kMatrixCtrl);
+        if (byCharacter && (b.host == kKeyLeftShift || b.host == kKeyRightShift)) continue;
+        press(host, b.key);
+        if (b.withCtrl) press(host, kMatrixCtrl);
     }
+    // A key that went down since the last poll stays down for kMinimumKeyHold
+    // polls, unless another key goes down first: the next key of someone
+    // typing quickly must not meet the SHIFT of the last one (a quote and
+    // then a semicolon gave a plus at 80 ms a key).
+    std::array<uint8_t, 8> newlyDown{};
+    bool anyNewlyDown = false;
+    for (size_t row = 0; row < 8; ++row) {
+        newlyDown[row] = uint8_t(~host[row] & in.hostRows[row]);
+        anyNewlyDown = anyNewlyDown || newlyDown[row] != 0;
+    }
+    for (size_t row = 0; row < 8; ++row) {
+        in.hostRows[row] = host[row];
+        for (int bit = 0; bit < 8; ++bit) {
+            uint8_t& hold = in.keyHold[row * 8 + size_t(bit)];
+            if (anyNewlyDown && (host[row] & (1 << bit))) hold = 0; // released, and another key came
+            if (newlyDown[row] & (1 << bit)) hold = kMinimumKeyHold;
+            if (hold > 0) {
+                host[row] = uint8_t(host[row] & ~(1 << bit));
+                --hold;
+            }
+        }
+    }
+    in.pendingRows = host;
 
     m.state.joystickByte = uint8_t(~(joystick.controllerHeld & 0x1F));
     if (joystick.keypad)

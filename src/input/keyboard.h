@@ -13,8 +13,14 @@
 // the video frame far from the frame interrupt in which the ROM scans the
 // keyboard. Applied at the host-frame boundary instead, which drifts through
 // that scan, typed characters were lost or doubled every few seconds.
+// A host key that goes down is held in the matrix for at least
+// kMinimumKeyHold polls, so a tap shorter than a frame still reaches the
+// ROM's scan (5 of 8 quick RETURNs were lost when the rows followed the keys
+// alone). Typed text has its own pace and is not held.
 // Host keys are named by PC keyboard scan codes (set 1), the codes the
 // original keyboard interface used; the front end maps its events onto them.
+// Keys typed by character (the default mapping of the desktop) come as the
+// characters themselves and press the keys the machine types them with.
 #pragma once
 
 #include <array>
@@ -73,6 +79,8 @@ struct KeyBinding {
 inline constexpr size_t kTypingBufferSize = 65536; // the text and its terminating zero
 inline constexpr uint32_t kTypingPace = 2;          // frames from one typed character to the next
 inline constexpr uint32_t kTypingReturnWait = 10;   // extra frames after a RETURN
+inline constexpr uint8_t kMinimumKeyHold = 2;       // polls a host key's press lasts at least
+inline constexpr size_t kHeldCharacters = 8;        // keys held by character at once
 
 struct InputState {
     std::array<uint8_t, 8> pendingRows{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -82,6 +90,10 @@ struct InputState {
     uint32_t typingStep = 0; // frames since the last character
     uint32_t typingWait = kTypingPace; // frames the next character waits for
     std::array<char, kTypingBufferSize> typingText{};
+    // The host's keys as the last poll pressed them, and how many more polls
+    // each machine key (row * 8 + bit) is held whatever the host does.
+    std::array<uint8_t, 8> hostRows{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::array<uint8_t, 64> keyHold{};
 };
 
 // Joystick bits, as joystickByte holds them active low.
@@ -100,10 +112,14 @@ struct JoystickSources {
     uint8_t controllerHeld = 0;
 };
 
-// Rebuilds the pending rows and joystickByte from the held host keys and the
-// controller, and types the next character. Returns true when F11 went down
-// since the last poll (the host toggles full screen).
-bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick = {});
+// Rebuilds the pending rows and joystickByte from the held host keys, the
+// characters held by character (each presses its typing_keys; while any is
+// held the host's Shift keys are left out, as the character brings its own
+// SHIFT) and the controller, and types the next character. A key tapped
+// between two polls is passed as held for the next one. Returns true when
+// F11 went down since the last poll (the host toggles full screen).
+bool poll_input(Machine& m, const HostKeys& keys, JoystickSources joystick = {},
+                std::span<const char> heldCharacters = {});
 
 // Starts typing a copy of the text (CR gives RETURN; every other byte without a
 // key, LF included, takes its turn and presses nothing). Typing from a text

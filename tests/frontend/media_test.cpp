@@ -12,6 +12,7 @@
 #include "frontend/display_widget.h"
 #include "frontend/frame_driver.h"
 #include "frontend/media.h"
+#include "frontend/recent_files.h"
 #include "machine/cassette.h"
 #include "support/window_fixture.h"
 #include "video/picture.h"
@@ -177,17 +178,20 @@ private slots:
         start();
         drop({QString::fromStdString(first)});
         drop({QString::fromStdString(second)});
+        // A program joins the list once it has loaded, when the machine is ready.
+        QVERIFY(runUntil([&] { return w_->media().recent().paths().size() == 2; }));
         closeWindow();
 
         start();
         QMenu* recent = menuItem("File|Recent Files")->menu();
-        QCOMPARE(recent->actions().size(), 2);
-        QVERIFY(recent->actions()[0]->text().endsWith("second.txt")); // newest first
-        QVERIFY(recent->actions()[1]->text().endsWith("first.vz"));
+        QCOMPARE(recent->actions().size(), 2 + 2); // and a separator and Clear List
+        // Newest first: the text was typed at once, the program loaded later.
+        QVERIFY(recent->actions()[0]->text().endsWith("first.vz"));
+        QVERIFY(recent->actions()[1]->text().endsWith("second.txt"));
         std::filesystem::remove(first);
-        recent->actions()[1]->trigger();
+        recent->actions()[0]->trigger();
         QCOMPARE(errors_.size(), 1);
-        QCOMPARE(recent->actions().size(), 1);
+        QCOMPARE(recent->actions().size(), 1 + 2);
         recent->actions()[0]->trigger(); // re-opened as its kind: typed
         QVERIFY(runUntil([&] { return m().input.typingActive; }));
     }

@@ -9,6 +9,7 @@
 
 #include "frontend/debugger_dialog.h"
 #include "frontend/display_widget.h"
+#include "frontend/keyboard_help.h"
 #include "frontend/main_window.h"
 
 class ScreenshotTest : public QObject {
@@ -70,6 +71,20 @@ private slots:
         for (int y = 0; y < shot.height(); y += 2)
             for (int x = 0; x < shot.width(); x += 2) green += (shot.pixel(x, y) & 0xFFFFFF) == 0x00FF00u;
         QVERIFY(green > 2000); // the picture pane and the memory view's text
+    }
+
+    // Help > Keyboard's picture under both mappings (the README shows By Character).
+    void keyboardHelpPicture() {
+        for (const bool byCharacter : {true, false}) {
+            const QImage picture = keyboard_help_picture(byCharacter);
+            QVERIFY(picture.width() >= 800 && picture.height() >= 300);
+            // Keys drawn: white key tops over the grey background, across the width.
+            int keyTops = 0;
+            for (int x = 0; x < picture.width(); ++x) keyTops += (picture.pixel(x, 80) & 0xFFFFFF) == 0xFAFAF8u;
+            QVERIFY(keyTops > picture.width() / 2);
+            QVERIFY(picture.save(outputDir() + (byCharacter ? "/kolt-keyboard.png" : "/kolt-keyboard-position.png")));
+        }
+        QVERIFY(keyboard_help_picture(true) != keyboard_help_picture(false));
     }
 };
 

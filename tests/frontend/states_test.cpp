@@ -43,7 +43,7 @@ private slots:
     void saveAndLoadThroughTheMenuBringBackMachineAndSettings() {
         start();
         typeAndRun("SAVED", 40);
-        trigger("Options|Model|VZ300 (3.5469 mhz)");
+        trigger("Options|Model|VZ300 (3.5469 MHz)");
         w_->runCommand(Command::Reset);
         typeAndRun("HERE", 30);
         const uint64_t saved = machine_hash(m());
@@ -52,13 +52,13 @@ private slots:
         QCOMPARE(lastRequest_.filter, QString("KOLT state (*.kstate)"));
         QVERIFY(QFileInfo::exists(QString::fromStdString(dir_->file("game.kstate"))));
 
-        trigger("Options|Model|VZ200 (3.5795 mhz)");
+        trigger("Options|Model|VZ200 (3.5795 MHz)");
         w_->runCommand(Command::Reset);
         typeAndRun("LATER", 30);
         nextFile_ = QString::fromStdString(dir_->file("game.kstate"));
         trigger("File|Load State");
         QCOMPARE(machine_hash(m()), saved);
-        QVERIFY(menuItem("Options|Model|VZ300 (3.5469 mhz)")->isChecked());
+        QVERIFY(menuItem("Options|Model|VZ300 (3.5469 MHz)")->isChecked());
         QVERIFY(errors_.isEmpty());
 
         // Not a state: refused, and nothing changes.
@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(w_->states().history().frames(), before - 50);
 
         // At the Maximum rate every second frame is kept: a step goes back two.
-        trigger("Options|Display|FrameRate|Maximum");
+        trigger("Options|Display|Frame Rate|Maximum");
         past.clear();
         for (int i = 0; i < 20; ++i) {
             w_->frameStep();

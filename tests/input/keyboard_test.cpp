@@ -81,14 +81,16 @@ TEST(KeyboardMatrix, EachHostKeyPressesItsMachineKeys) {
         {kKeyEscape, {}}, {kKeyTab, {}}, {kKeySlash, {}}, {kKeyF11, {}},
         {kKeyNumpad8, {}}, {kKeyNumpad5, {}}, {kKeyNumpad0, {}}, {kKeyNumpad7, {}},
     };
-    auto m = make_machine();
     for (const Binding& b : bindings) {
+        auto m = make_machine(); // a press lasts two polls: each key on a machine of its own
         poll_input(*m, held({b.host}));
         EXPECT_EQ(m->input.pendingRows, rows_with(b.keys)) << "host key 0x" << std::hex << int(b.host);
     }
+    auto m = make_machine();
     poll_input(*m, held({kKeyA, kKeyLeft, kKeyEquals}));
     EXPECT_EQ(m->input.pendingRows, rows_with({"A", "CTRL", "M", "-"}));
     EXPECT_EQ(m->state.keyboardRows, kNoKey); // the loop hook applies the rows at a fixed line
+    poll_input(*m, held({}));
     poll_input(*m, held({}));
     EXPECT_EQ(m->input.pendingRows, kNoKey);
 }
@@ -257,4 +259,34 @@ TEST(Typing, ALineEditorBusyAfterReturnGetsEveryCharacter) {
         const std::string got(reinterpret_cast<const char*>(&m->state.memory[0x8000]), text.size() + 1);
         EXPECT_EQ(got, text + '\0') << "model " << model;
     }
+}
+
+// Keys by character and short presses, as the desktop's key events give them.
+TEST(KeyboardHeld, ATapLastsTwoPollsUnlessTheNextKeyComesAndCharactersBringTheirOwnShift) {
+    auto m = std::make_unique<Machine>();
+    const auto pressed = [&](int row, int bit) { return !(m->input.pendingRows[size_t(row)] & (1 << bit)); };
+    HostKeys keys;
+    keys.set(kKeyReturn); // pressed and released between two polls: passed as held once
+    poll_input(*m, keys);
+    EXPECT_TRUE(pressed(6, 2));
+    poll_input(*m, HostKeys{});
+    EXPECT_TRUE(pressed(6, 2)); // the second poll
+    poll_input(*m, HostKeys{});
+    EXPECT_FALSE(pressed(6, 2));
+
+    // '"' then ';' one poll later: the semicolon key alone, not SHIFT and it ('+').
+    HostKeys shiftHeld;
+    shiftHeld.set(kKeyLeftShift);
+    const char quote[] = {'"'};
+    poll_input(*m, shiftHeld, {}, quote);
+    EXPECT_TRUE(pressed(3, 1) && pressed(2, 2));
+    EXPECT_EQ(m->input.pendingRows[7], 0xFF); // not the colon in the key's place
+    const char semicolon[] = {';'};
+    poll_input(*m, shiftHeld, {}, semicolon); // the host's Shift still down
+    EXPECT_TRUE(pressed(7, 4));
+    EXPECT_FALSE(pressed(2, 2));
+    EXPECT_FALSE(pressed(3, 1));
+    poll_input(*m, HostKeys{});
+    poll_input(*m, HostKeys{});
+    for (const uint8_t row : m->input.pendingRows) EXPECT_EQ(row, 0xFF);
 }

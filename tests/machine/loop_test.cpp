@@ -325,7 +325,7 @@ TEST(LoopKeyboard, RowsLandOnlyWhenTheFirstActiveLineCompletes) {
             const HostKeys* keys;
         };
         const Poll polls[] = {{10, &a},          {200, &b},
-                              {interrupt, &ctrl}, {0, &b},
+                              {interrupt, &ctrl}, {0, &none}, // a press lasts two polls
                               {firstActive, &none}, // lands: none
                               {firstActive + 5, &ctrl}, {interrupt + 2, &a},
                               {firstActive - 1, &b}}; // lands: B

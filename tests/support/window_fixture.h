@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStandardPaths>
@@ -38,7 +39,9 @@ inline void write_wav(const std::string& path, uint32_t rate, size_t samples) {
 inline void use_test_settings() {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName("KOLT");
-    QCoreApplication::setApplicationName("KOLT tests");
+    // One settings file per test program: ctest runs them side by side.
+    QCoreApplication::setApplicationName("KOLT tests " +
+                                         QFileInfo(QCoreApplication::applicationFilePath()).baseName());
     QSettings().clear();
 }
 
@@ -47,7 +50,9 @@ protected:
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<SdlAudio> audio_;
     std::unique_ptr<MainWindow> w_;
-    QStringList errors_, warnings_;
+    QStringList errors_, warnings_, notices_, questions_;
+    bool answerYes_ = false; // what a "Reset now?" question is answered
+    int settingsRuns_ = 0;
     QString nextFile_;
     FileDialogRequest lastRequest_;
     int debuggerRuns_ = 0;
@@ -69,6 +74,12 @@ protected:
         w_ = std::make_unique<MainWindow>(audio_.get());
         w_->showError = [this](const QString&, const QString& text) { errors_ << text; };
         w_->showWarning = [this](const QString&, const QString& text) { warnings_ << text; };
+        w_->showNotice = [this](const QString&, const QString& text) { notices_ << text; };
+        w_->askYesNo = [this](const QString&, const QString& text) {
+            questions_ << text;
+            return answerYes_;
+        };
+        w_->runSettingsDialog = [this] { ++settingsRuns_; };
         w_->chooseFile = [this](const FileDialogRequest& r) {
             lastRequest_ = r;
             return nextFile_;
@@ -85,10 +96,11 @@ protected:
         w_->startUp(QString::fromStdString(dir_->file("")), runFrames, line);
         QCoreApplication::processEvents();
         errors_.clear();
+        questions_.clear();
         debuggerRuns_ = 0;
     }
 
-    // The menu item at a path of menu texts as shown ("Options|Memory|8k").
+    // The menu item at a path of menu texts as shown ("Options|Memory|8 KB").
     QAction* menuItem(const QString& path) {
         const QStringList names = path.split('|');
         QList<QAction*> actions = w_->menuBar()->actions();
@@ -139,6 +151,9 @@ protected:
         audio_.reset();
         errors_.clear();
         warnings_.clear();
+        notices_.clear();
+        questions_.clear();
+        answerYes_ = false;
         inDebugger_ = nullptr;
     }
     void finish() {
