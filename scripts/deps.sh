@@ -11,6 +11,8 @@ packages=(
     qt6-base-dev libqt6svg6 libsdl2-dev
     # the window tests: a virtual X display and screenshots
     xvfb xauth imagemagick
+    # a test checks a recording cut short with Python's wave module
+    python3
 )
 
 missing=()
