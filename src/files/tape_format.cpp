@@ -63,6 +63,8 @@ public:
         CycleKind kind = CycleKind::bad;
         if (length >= 0.5 * shortLength_ && length < 1.5 * shortLength_) kind = CycleKind::shortCycle;
         else if (length >= 1.5 * shortLength_ && length < 3.0 * shortLength_) kind = CycleKind::longCycle;
+        // A recording cut off in a cycle ends there.
+        if (kind == CycleKind::bad && lowEnd >= n) return {CycleKind::end, start, 0};
         return {kind, start, high + low};
     }
 
@@ -340,8 +342,7 @@ std::span<const uint8_t> tape_silence(bool leadIn) {
 }
 
 TapeSampleWriter::TapeSampleWriter(std::vector<uint8_t>& out) : out_(out) {
-    const std::span<const uint8_t> leadIn = tape_silence(true);
-    out_.insert(out_.end(), leadIn.begin(), leadIn.end());
+    for (const uint8_t s : tape_silence(true)) out_.push_back(s);
 }
 
 void TapeSampleWriter::push(std::span<const uint8_t> bytes) {
@@ -376,8 +377,7 @@ void TapeSampleWriter::follow(uint8_t b) {
         break;
     case Field::name:
         if (b == 0) {
-            const std::span<const uint8_t> pause = tape_silence(false);
-            out_.insert(out_.end(), pause.begin(), pause.end());
+            for (const uint8_t s : tape_silence(false)) out_.push_back(s);
             field_ = Field::addresses, count_ = 0;
         } else if (++count_ > kTapeNameMax) {
             field_ = Field::seek;

@@ -203,11 +203,11 @@ TEST(Headless, ConvertsTapesAndPlaysThem) {
 // A program that saves for ever, as a long CSAVE would: the cassette output
 // changes every 1035 T-states.
 std::vector<uint8_t> saving_program() {
-    std::vector<uint8_t> file(24, 0);
+    const uint8_t code[] = {0xF3, 0x3E, 0x04, 0x32, 0x00, 0x68, 0xEE, 0x04, 0x06, 77, 0x10, 0xFE, 0x18, 0xF5};
+    std::vector<uint8_t> file(24 + sizeof code, 0);
     file[21] = 0xF1;
     file[23] = 0x80;
-    const uint8_t code[] = {0xF3, 0x3E, 0x04, 0x32, 0x00, 0x68, 0xEE, 0x04, 0x06, 77, 0x10, 0xFE, 0x18, 0xF5};
-    file.insert(file.end(), code, code + sizeof code);
+    std::copy(std::begin(code), std::end(code), file.begin() + 24);
     return file;
 }
 

@@ -43,12 +43,12 @@ short_end:  equ 41
 long_min:   equ 60
 long_end:   equ 79
 
-e_sum:      equ 2
-e_timeout:  equ 3
-e_timing:   equ 4
-e_type:     equ 5
-e_name:     equ 6
-e_order:    equ 7
+why_sum:      equ 2
+why_timeout:  equ 3
+why_timing:   equ 4
+why_type:     equ 5
+why_name:     equ 6
+why_order:    equ 7
 
             org 0x0000
             di
@@ -81,7 +81,7 @@ sync:       call read_byte
             cp 0xF0
             jr z, type_ok
             cp 0xF1
-            ld a, e_type
+            ld a, why_type
             jp nz, fail
 type_ok:
             ld ix, r_name
@@ -94,7 +94,7 @@ name:       push bc
             or a
             jr z, named
             djnz name
-            ld a, e_name
+            ld a, why_name
             jp fail
 
 named:      call print
@@ -117,7 +117,7 @@ named:      call print
             sbc hl, de
             ld (left), hl
             pop hl
-            ld a, e_order
+            ld a, why_order
             jp c, fail
             ld iy, (r_start)
 
@@ -155,15 +155,15 @@ checksum:   call read_byte
             or a
             sbc hl, de
             pop hl
-            ld a, e_sum
+            ld a, why_sum
             jr nz, fail
             ld a, 1
             ld (r_status), a
             jr stop
 
-bad_timing: ld a, e_timing
+bad_timing: ld a, why_timing
             jr fail
-timeout:    ld a, e_timeout
+timeout:    ld a, why_timeout
 fail:       ld b, a
             ld a, (phase)
             or a
