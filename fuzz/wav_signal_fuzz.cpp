@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     fuzz::require(signal.rate >= kWavMinRate && signal.rate <= kWavMaxRate);
-    fuzz::require(signal.levels.size() <= size); // a frame is at least one byte
+    // A frame is at least one byte, and gives at most six levels (at 8000 Hz).
+    fuzz::require(signal.levels.size() <= 6 * size);
     for (const uint8_t level : signal.levels) fuzz::require(level == kLevelHigh || level == kLevelLow);
 
     TapeProgram p;

@@ -296,7 +296,7 @@ void get_loop(Reader& rd, Loaded& l) {
 void put_tape(Writer& w, const Emulator& e) {
     const Machine& m = *e.machine;
     w.u8(m.tape.playing);
-    w.u8(m.tape.recording);
+    w.u8(false); // a recording goes on in the session that saved; no state holds one
     w.i64(m.tape.accumulator);
     w.i32(m.tape.lastChange);
     w.u8(m.state.tapeLevel);
@@ -644,7 +644,7 @@ std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vec
 }
 
 std::vector<uint8_t> state_encode(Emulator& emu) {
-    if (emu.machine->tape.recording) tape_stop(*emu.machine, emu.io);
+    tape_update_recording(*emu.machine, emu.io);
     std::vector<StateSection> sections;
     for (const SectionKind& k : kSections) {
         Writer w;

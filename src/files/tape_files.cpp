@@ -44,12 +44,15 @@ WavRead tape_read_signal(const std::string& path, TapeSignal& out) {
             return {probe ? WavStatus::badFormat : WavStatus::cannotOpen, r.message};
         }
         if (bytes.empty()) return {WavStatus::badFormat, "This .cas file is empty."};
-        out.rate = 22050;
-        out.levels.reserve(bytes.size() * 8 * 39 + 39);
+        out.rate = kTapeSampleRate;
+        out.levels.reserve(bytes.size() * 8 * 39 + kTapeLeadInSamples + kTapePauseSamples);
         LevelSlicer slicer(out.rate, out.levels);
+        std::vector<uint8_t> samples;
+        TapeSampleWriter writer(samples);
         for (size_t from = 0; from < bytes.size(); from += kCasPiece) {
-            const std::span<const uint8_t> piece(bytes.data() + from, std::min(kCasPiece, bytes.size() - from));
-            for (const uint8_t s : tape_samples(piece, from == 0)) slicer.push(float(int(s) - 128) / 128.0f);
+            writer.push({bytes.data() + from, std::min(kCasPiece, bytes.size() - from)});
+            for (const uint8_t s : samples) slicer.push(float(int(s) - 128) / 128.0f);
+            samples.clear();
         }
         slicer.finish();
         return {};

@@ -1,6 +1,8 @@
 #include "files/tape_format.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -9,9 +11,7 @@
 namespace {
 
 // One bit is 39 samples at 22050 Hz; a short cycle a third of it.
-constexpr double kShortCycleSeconds = 13.0 / 22050.0;
-constexpr int kGapSamples = 39;
-constexpr uint8_t kGapLevel = 0x80;
+constexpr double kShortCycleSeconds = 13.0 / double(kTapeSampleRate);
 // Leader and sync bytes that must decode in a row before a polarity is
 // believed: 48 bits that noise does not make by chance.
 constexpr uint64_t kSyncPattern = 0x80808080FEFEull;
@@ -52,16 +52,19 @@ public:
         const size_t highEnd = run_end(start);
         const size_t lowEnd = highEnd < n ? run_end(highEnd) : n;
         size_t low = lowEnd - highEnd;
-        const size_t high = highEnd - start;
-        // The last cycle of a recording has no change after its low half
-        // (the signal ends, or silence goes on at that level): take the low
-        // half as long as the high one.
+        size_t high = highEnd - start;
+        // A half that runs on (the pause after the name, held at either
+        // level; the last cycle of a recording, with no change after it) is
+        // taken as long as the other half of its cycle.
         if (lowEnd >= n || double(low) > 3.0 * shortLength_) low = high;
+        else if (double(high) > 3.0 * shortLength_) high = low;
         pos_ = lowEnd;
         const double length = double(high + low);
         CycleKind kind = CycleKind::bad;
         if (length >= 0.5 * shortLength_ && length < 1.5 * shortLength_) kind = CycleKind::shortCycle;
         else if (length >= 1.5 * shortLength_ && length < 3.0 * shortLength_) kind = CycleKind::longCycle;
+        // A recording cut off in a cycle ends there.
+        if (kind == CycleKind::bad && lowEnd >= n) return {CycleKind::end, start, 0};
         return {kind, start, high + low};
     }
 
@@ -329,25 +332,81 @@ std::vector<uint8_t> tape_bytes(const TapeProgram& p) {
     return b;
 }
 
-std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes, bool withGap) {
-    std::vector<uint8_t> s;
-    s.reserve((withGap ? kGapSamples : 0) + bytes.size() * 8 * 39);
-    if (withGap) s.assign(kGapSamples, kGapLevel);
+std::span<const uint8_t> tape_silence(bool leadIn) {
+    static constexpr auto kCentre = [] {
+        std::array<uint8_t, std::max(kTapeLeadInSamples, kTapePauseSamples)> a{};
+        a.fill(kTapeCentre);
+        return a;
+    }();
+    return {kCentre.data(), size_t(leadIn ? kTapeLeadInSamples : kTapePauseSamples)};
+}
+
+TapeSampleWriter::TapeSampleWriter(std::vector<uint8_t>& out) : out_(out) {
+    for (const uint8_t s : tape_silence(true)) out_.push_back(s);
+}
+
+void TapeSampleWriter::push(std::span<const uint8_t> bytes) {
     for (const uint8_t byte : bytes) {
         for (int bit = 7; bit >= 0; --bit) {
-            put(s, kShortHigh);
-            put(s, kShortLow);
+            put(out_, kShortHigh);
+            put(out_, kShortLow);
             if (byte >> bit & 1) {
-                put(s, kShortHigh);
-                put(s, kShortLow);
-                put(s, kShortHigh);
-                put(s, kShortLow);
+                put(out_, kShortHigh);
+                put(out_, kShortLow);
+                put(out_, kShortHigh);
+                put(out_, kShortLow);
             } else {
-                put(s, kLongHigh);
-                put(s, kLongLow);
+                put(out_, kLongHigh);
+                put(out_, kLongLow);
             }
         }
+        follow(byte);
     }
+}
+
+// Where in a program the byte just written stands; a stream that leaves the
+// format (another program's leader, damage) is followed from its next sync.
+void TapeSampleWriter::follow(uint8_t b) {
+    switch (field_) {
+    case Field::seek:
+        if (b == kTapeSyncByte) field_ = Field::sync;
+        break;
+    case Field::sync:
+        if (b == kVzTypeBasic || b == kVzTypeMachineCode) field_ = Field::name, count_ = 0;
+        else if (b != kTapeSyncByte) field_ = Field::seek;
+        break;
+    case Field::name:
+        if (b == 0) {
+            for (const uint8_t s : tape_silence(false)) out_.push_back(s);
+            field_ = Field::addresses, count_ = 0;
+        } else if (++count_ > kTapeNameMax) {
+            field_ = Field::seek;
+        }
+        break;
+    case Field::addresses: {
+        addresses_[count_++] = b;
+        if (count_ < 4) break;
+        const int start = addresses_[0] | addresses_[1] << 8;
+        const int end = addresses_[2] | addresses_[3] << 8;
+        if (end < start) field_ = Field::seek;
+        else if (end == start) field_ = Field::checksum, count_ = 2;
+        else field_ = Field::data, count_ = size_t(end - start);
+        break;
+    }
+    case Field::data:
+        if (--count_ == 0) field_ = Field::checksum, count_ = 2;
+        break;
+    case Field::checksum:
+        if (--count_ == 0) field_ = Field::seek;
+        break;
+    }
+}
+
+std::vector<uint8_t> tape_samples(std::span<const uint8_t> bytes) {
+    std::vector<uint8_t> s;
+    s.reserve(kTapeLeadInSamples + kTapePauseSamples + bytes.size() * 8 * 39);
+    TapeSampleWriter w(s);
+    w.push(bytes);
     return s;
 }
 
@@ -358,13 +417,38 @@ FileOutcome tape_parse_cas(std::span<const uint8_t> bytes, TapeProgram& out) {
     return parse_stream(src, out);
 }
 
-std::optional<bool> tape_signal_inverted(const TapeSignal& signal) {
-    for (const bool inverted : {false, true}) {
-        CycleReader r(signal, inverted ? kLevelLow : kLevelHigh);
-        size_t syncStart = 0;
-        if (find_sync(r, syncStart)) return inverted;
+namespace {
+
+// How far the cycles before a sample lie from a short or a long one, on
+// average, in short cycles.
+double misfit(const TapeSignal& signal, uint8_t high, size_t until) {
+    CycleReader r(signal, high);
+    double sum = 0.0;
+    size_t count = 0;
+    for (Cycle c = r.next(); c.kind != CycleKind::end && c.start < until; c = r.next(), ++count) {
+        const double length = double(c.length) / r.short_length();
+        sum += std::min(std::abs(length - 1.0), std::abs(length - 2.0));
     }
-    return std::nullopt;
+    return count ? sum / double(count) : 0.0;
+}
+
+} // namespace
+
+std::optional<bool> tape_signal_inverted(const TapeSignal& signal) {
+    // Halves of 6 and 7 samples make short cycles in either pairing, so the
+    // leader may decode both ways; but paired the wrong way, every change
+    // between a short and a long cycle gives one of 1.5 short cycles.
+    std::optional<bool> best;
+    double bestMisfit = 0.0;
+    for (const bool inverted : {false, true}) {
+        const uint8_t high = inverted ? kLevelLow : kLevelHigh;
+        CycleReader r(signal, high);
+        size_t syncStart = 0;
+        if (!find_sync(r, syncStart)) continue;
+        const double m = misfit(signal, high, syncStart);
+        if (!best || m < bestMisfit) best = inverted, bestMisfit = m;
+    }
+    return best;
 }
 
 FileOutcome tape_decode_signal(const TapeSignal& signal, TapeProgram& out) {

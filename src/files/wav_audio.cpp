@@ -17,8 +17,15 @@ constexpr uint32_t kMaxChannels = 64;
 constexpr uint64_t kMaxSeconds = 3600;
 constexpr uint64_t kMaxSamples = uint64_t(1) << 28;
 constexpr double kWindowSeconds = 0.002;
-constexpr float kHysteresis = 0.15f;     // of the window's half-range
-constexpr float kHysteresisFloor = 0.01f; // of full scale (-1 to 1)
+constexpr float kHysteresis = 0.15f;       // of the recent swing
+constexpr float kHysteresisFloor = 0.002f; // of full scale (-1 to 1)
+constexpr double kSwingSeconds = 0.02;     // how long the recent swing is remembered
+constexpr float kFullSwing = 0.75f;        // a window that sees this much of it may move the centre
+// Below 22050 Hz the levels come at a multiple of the rate that reaches
+// 44100, edges placed between the samples where the signal crosses (at
+// 22050 and above a sample is a sixth of a short half-cycle or less).
+constexpr uint32_t kCoarseBelow = 22050;
+constexpr uint32_t kFineRate = 44100;
 
 // The part of the extensible header's sub-format GUID after its first two
 // bytes (which hold the plain format tag).
@@ -108,6 +115,48 @@ float sample_value(const uint8_t* p, int bytes, bool isFloat) {
     }
 }
 
+// Each channel's sign in the mix, against the channel that swings most over
+// the first seconds: channels in antiphase then add up instead of
+// cancelling. Beyond 8 channels (no tape has them) all count as they are.
+std::vector<float> channel_signs(std::FILE* f, uint64_t frames, uint32_t channels, size_t sampleBytes, bool isFloat,
+                                 uint32_t rate) {
+    std::vector<float> signs(channels, 1.0f);
+    if (channels < 2 || channels > 8) return signs;
+    const size_t frameBytes = sampleBytes * channels;
+    uint64_t left = std::min<uint64_t>(frames, uint64_t(rate) * 10);
+    std::vector<double> sum(channels, 0.0), products(channels * channels, 0.0);
+    std::vector<uint8_t> block(4096 * frameBytes);
+    uint64_t looked = 0;
+    float x[8];
+    while (left > 0) {
+        const size_t want = size_t(std::min<uint64_t>(left, 4096));
+        const size_t got = std::fread(block.data(), frameBytes, want, f);
+        for (size_t i = 0; i < got; ++i) {
+            for (uint32_t c = 0; c < channels; ++c)
+                x[c] = sample_value(block.data() + i * frameBytes + c * sampleBytes, int(sampleBytes), isFloat);
+            for (uint32_t a = 0; a < channels; ++a) {
+                sum[a] += x[a];
+                for (uint32_t b = a; b < channels; ++b) products[a * channels + b] += double(x[a]) * x[b];
+            }
+        }
+        looked += got;
+        if (got < want) break;
+        left -= got;
+    }
+    if (looked == 0) return signs;
+    const double n = double(looked);
+    auto covariance = [&](uint32_t a, uint32_t b) {
+        if (a > b) std::swap(a, b);
+        return products[a * channels + b] / n - (sum[a] / n) * (sum[b] / n);
+    };
+    uint32_t loudest = 0;
+    for (uint32_t c = 1; c < channels; ++c)
+        if (covariance(c, c) > covariance(loudest, loudest)) loudest = c;
+    for (uint32_t c = 0; c < channels; ++c)
+        if (covariance(c, loudest) < 0) signs[c] = -1.0f;
+    return signs;
+}
+
 } // namespace
 
 WavRead wav_read_signal(std::FILE* f, TapeSignal& out) {
@@ -165,21 +214,24 @@ WavRead wav_read_signal(std::FILE* f, TapeSignal& out) {
                                               std::to_string(kMaxSamples / uint64_t(rate)) + " s at " +
                                               std::to_string(rate) + " samples a second.");
     if (std::fseek(f, l.dataOffset, SEEK_SET) != 0) return fail(WavStatus::badFormat, "This WAV file cannot be read.");
+    std::vector<float> signs = channel_signs(f, frames, channels, bits / 8, isFloat, rate);
+    if (std::fseek(f, l.dataOffset, SEEK_SET) != 0) return fail(WavStatus::badFormat, "This WAV file cannot be read.");
+    for (float& sign : signs) sign /= float(channels);
 
-    out.rate = rate;
-    out.levels.reserve(size_t(frames));
     LevelSlicer slicer(rate, out.levels);
+    out.rate = slicer.rate();
+    out.levels.reserve(size_t(frames) * (out.rate / rate));
     std::vector<uint8_t> block(std::max<size_t>(65536 / frameBytes, 1) * frameBytes);
     uint64_t left = frames;
-    const float scale = 1.0f / float(channels);
     while (left > 0) {
         const size_t want = size_t(std::min<uint64_t>(left, block.size() / frameBytes));
         const size_t got = std::fread(block.data(), frameBytes, want, f);
         for (size_t i = 0; i < got; ++i) {
             const uint8_t* frame = block.data() + i * frameBytes;
             float sum = 0.0f;
-            for (uint32_t c = 0; c < channels; ++c) sum += sample_value(frame + c * sampleBytes, int(sampleBytes), isFloat);
-            slicer.push(sum * scale);
+            for (uint32_t c = 0; c < channels; ++c)
+                sum += signs[c] * sample_value(frame + c * sampleBytes, int(sampleBytes), isFloat);
+            slicer.push(sum);
         }
         if (got < want) break;
         left -= got;
@@ -189,8 +241,9 @@ WavRead wav_read_signal(std::FILE* f, TapeSignal& out) {
 }
 
 LevelSlicer::LevelSlicer(uint32_t rate, std::vector<uint8_t>& out)
-    : out_(out), half_(std::max<size_t>(1, size_t(std::lround(double(rate) * kWindowSeconds)))),
-      ring_(2 * half_ + 1), maxQ_(2 * half_ + 2), minQ_(2 * half_ + 2) {}
+    : out_(out), rate_(rate), half_(std::max<size_t>(1, size_t(std::lround(double(rate) * kWindowSeconds)))),
+      factor_(rate < kCoarseBelow ? (kFineRate + rate - 1) / rate : 1), ring_(2 * half_ + 1), maxQ_(2 * half_ + 2),
+      minQ_(2 * half_ + 2), decay_(float(std::exp(-1.0 / (double(rate) * kSwingSeconds)))) {}
 
 void LevelSlicer::push(float x) {
     const size_t n = ring_.size();
@@ -210,7 +263,10 @@ void LevelSlicer::finish() {
 }
 
 // Delivers the level of sample emitted_, whose window reaches half_ samples
-// on either side (fewer at the ends).
+// on either side (fewer at the ends). The centre moves only with a window
+// that sees most of the recent swing: one that holds a pause and part of a
+// cycle would put it off to one side and invent an edge in the pause. The
+// band is a share of that swing, so it does not shrink through a pause.
 void LevelSlicer::emit() {
     const size_t n = ring_.size();
     const size_t cap = maxQ_.size();
@@ -220,12 +276,44 @@ void LevelSlicer::emit() {
     while (minQ_[minHead_] < first) minHead_ = (minHead_ + 1) % cap, --minSize_;
     const float hi = ring_[maxQ_[maxHead_] % n];
     const float lo = ring_[minQ_[minHead_] % n];
-    const float centre = (hi + lo) * 0.5f;
-    const float band = std::max((hi - lo) * 0.5f * kHysteresis, kHysteresisFloor);
+    const float halfRange = (hi - lo) * 0.5f;
+    swing_ = std::max(halfRange, swing_ * decay_);
+    if (halfRange >= kFullSwing * swing_) centre_ = (hi + lo) * 0.5f;
+    const float band = std::max(swing_ * kHysteresis, kHysteresisFloor);
     const float x = ring_[i % n];
-    if (x > centre + band) high_ = true;
-    else if (x < centre - band) high_ = false;
-    out_.push_back(high_ ? kLevelHigh : kLevelLow);
+    bool high = high_;
+    if (x > centre_ + band) high = true;
+    else if (x < centre_ - band) high = false;
+    const uint8_t before = high_ ? kLevelHigh : kLevelLow, after = high ? kLevelHigh : kLevelLow;
+    out_.insert(out_.end(), factor_, before);
+    if (high == high_) return;
+    // The band decides that the level changed; the edge goes where the
+    // signal crossed the centre, which may be some samples back (a slow or
+    // AC-coupled edge) and between two samples. The band's own crossing
+    // would put rising and falling edges at different heights of a sloped
+    // edge, and lengthen one half of every cycle at the other's expense.
+    // Only a steady slope is followed back: a pause held near the centre
+    // stays where it was.
+    const uint64_t oldest = std::max(i > half_ ? i - half_ : 0, lastEdge_);
+    const float sign = high ? 1.0f : -1.0f, margin = band * 0.5f;
+    uint64_t j = i;
+    while (j > oldest) {
+        const float v = sign * (ring_[(j - 1) % n] - centre_);
+        if (v <= margin || v >= sign * (ring_[j % n] - centre_)) break;
+        --j;
+    }
+    double at = double(j); // in samples; the levels of sample k stand for k - 1 < t <= k
+    if (j > 0 && j > oldest) {
+        const float previous = ring_[(j - 1) % n], next = ring_[j % n];
+        if (next != previous)
+            at = double(j - 1) + std::clamp(double(centre_ - previous) / double(next - previous), 0.0, 1.0);
+    }
+    const size_t last = out_.size();
+    for (uint64_t k = j; k <= i; ++k)
+        for (uint32_t step = 0; step < factor_; ++step)
+            if (double(k) - 1.0 + double(step + 1) / factor_ >= at) out_[last - size_t(i - k + 1) * factor_ + step] = after;
+    high_ = high;
+    lastEdge_ = j;
 }
 
 std::vector<uint8_t> wav_header_8bit_mono(uint32_t samples) {
@@ -236,8 +324,8 @@ std::vector<uint8_t> wav_header_8bit_mono(uint32_t samples) {
     put32(&h[16], 16);
     h[20] = 1; // PCM
     h[22] = 1; // mono
-    put32(&h[24], 22050);
-    put32(&h[28], 22050);
+    put32(&h[24], kTapeSampleRate);
+    put32(&h[28], kTapeSampleRate);
     h[32] = 1; // block align
     h[34] = 8; // bits per sample
     std::memcpy(&h[36], "data", 4);

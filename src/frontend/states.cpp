@@ -33,10 +33,8 @@ QString States::slotPath(int slot) const {
 
 bool States::save(const QString& path) {
     Emulator& emu = w_.emulator();
-    const bool recording = emu.m().tape.recording;
-    const bool saved = w_.report(state_save(emu, path.toStdString()), path);
-    if (recording) w_.media().stopTape(); // the state holds it finished, and so does the window
-    return saved;
+    // A running recording goes on; its file is brought up to date.
+    return w_.report(state_save(emu, path.toStdString()), path);
 }
 
 bool States::load(const QString& path) {

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kGapLength = 39;
 constexpr int32_t kShortBelow = 1400;
 constexpr int32_t kGapFrom = 3400;
 
@@ -19,20 +18,30 @@ void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
+// Writes the sizes so far into the header and hands everything to the
+// system, so that a crash leaves a valid WAV of what was recorded.
+void update_header(MachineIo& io) {
+    std::FILE* f = io.tape.file.get();
+    uint8_t sizes[4];
+    std::fflush(f);
+    put32(sizes, io.tape.recordedCount + 36);
+    if (std::fseek(f, 4, SEEK_SET) == 0) std::fwrite(sizes, 1, 4, f);
+    put32(sizes, io.tape.recordedCount);
+    if (std::fseek(f, 40, SEEK_SET) == 0) std::fwrite(sizes, 1, 4, f);
+    std::fseek(f, 0, SEEK_END);
+    std::fflush(f);
+}
+
 void append(MachineIo& io, std::span<const uint8_t> w) {
+    const uint32_t before = io.tape.recordedCount;
     if (std::fwrite(w.data(), 1, w.size(), io.tape.file.get()) == w.size()) io.tape.recordedCount += uint32_t(w.size());
+    // Once a second of tape: a crash loses at most that second.
+    if (io.tape.recordedCount / kTapeSampleRate != before / kTapeSampleRate) update_header(io);
 }
 
 void finalise_recording(MachineIo& io) {
-    std::FILE* f = io.tape.file.get();
-    if (!f) return; // a machine that records with no file (a restored record of the flag) has nothing to close
-    std::array<uint8_t, kWavHeaderSize> header{};
-    std::fflush(f);
-    if (std::fseek(f, 0, SEEK_SET) == 0 && std::fread(header.data(), 1, header.size(), f) == header.size()) {
-        put32(header.data() + 40, io.tape.recordedCount);
-        put32(header.data() + 4, io.tape.recordedCount + 36);
-        if (std::fseek(f, 0, SEEK_SET) == 0) std::fwrite(header.data(), 1, header.size(), f);
-    }
+    if (!io.tape.file) return; // a machine that records with no file (a restored record of the flag) has nothing to close
+    update_header(io);
     io.tape.file.reset();
 }
 
@@ -143,12 +152,19 @@ void cassette_level_change(Machine& m, MachineIo& io, uint8_t level) {
     const int32_t interval = t.lastChange - now;
     t.lastChange = now;
     if (level != 0x00 && level != 0xFF) return;
-    const bool low = level == 0x00;
-    if (interval >= kGapFrom) {
-        uint8_t gap[kGapLength];
-        std::memset(gap, 0x80, sizeof gap);
-        append(io, gap);
+    const bool high = level == 0xFF;
+    if (interval < kGapFrom) {
+        append(io, tape_waveform(interval >= kShortBelow, high));
+    } else if (io.tape.recordedCount == 0) {
+        append(io, tape_silence(true));
     } else {
-        append(io, tape_waveform(interval >= kShortBelow, !low));
+        // The ROM held the level while it printed: the half it held, then
+        // the pause, as the converter writes it.
+        append(io, tape_waveform(true, high));
+        append(io, tape_silence(false));
     }
+}
+
+void tape_update_recording(const Machine& m, MachineIo& io) {
+    if (m.tape.recording && io.tape.file) update_header(io);
 }

@@ -3,12 +3,11 @@
 //
 // Play reads the whole tape at once into levels, one byte per sample at the
 // file's own rate (any PCM WAV, see files/wav_audio.h; a .cas file becomes the
-// signal the ROM would record for its bytes). The levels are clean 0x00/0xFF:
-// the fixed threshold of old (181) read a quiet or off-centre tape as all
-// high or all low, so the centre is taken from the signal's extremes within
-// 2 ms either side, with a 15 % hysteresis (a running mean was dragged off by
-// the long cycles, which are not symmetric). Our recorder's own waveforms come
-// out as their exact 6/7 and 13/13-sample halves. A recording whose leader
+// signal the ROM would record for its bytes). The levels are clean 0x00/0xFF,
+// sliced as files/wav_audio.h says (the fixed threshold of old, 181, read a
+// quiet or off-centre tape as all high or all low); below 22050 Hz they come
+// at a multiple of the file's rate. Our recorder's own waveforms come out as
+// their exact 6/7 and 13/13-sample halves. A recording whose leader
 // decodes only upside down (files/tape_format.h) is turned over, so the
 // machine sees every cycle as the ROM writes it, high half first. Playback
 // feeds one level into tapeLevel every clock / rate T-states of emulated
@@ -19,18 +18,23 @@
 //
 // Recording appends a short synthesised waveform for every change of the
 // latch's cassette bits, chosen by the interval since the previous change:
-// below 1400 T-states short, up to 3399 long, from 3400 a gap. The ROM's save
-// routine changes the level every 1010-1066 (short) and 2011-2243 (long)
-// T-states; the thresholds sit between those.
+// below 1400 T-states short, up to 3399 long. The ROM's save routine changes
+// the level every 1010-1066 (short) and 2011-2243 (long) T-states; the
+// thresholds sit between those. From 3400 the ROM held a level: the first
+// change of a recording appends the lead-in, any later one the long waveform
+// and the pause, so a CSAVE comes out sample for sample as the converter
+// writes its bytes (files/tape_format.h). The header holds the sizes so far
+// from every second of tape on, and after Stop all of them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "files/tape_rate.h"
+
 struct Machine;
 struct MachineIo;
 
-inline constexpr int kTapeSampleRate = 22050;
 inline constexpr int kWavHeaderSize = 44;
 
 enum TapePlayResult : int {
@@ -62,6 +66,10 @@ std::string tape_play_message(int result, const MachineIo& io);
 bool tape_record(Machine& m, MachineIo& io);
 // Ends a recording (its header then holds the sizes) or a playback.
 void tape_stop(Machine& m, MachineIo& io);
+// Brings a running recording's header up to date and its samples to the
+// file, leaving it running (as saving a state does; recording does it once a
+// second of tape by itself).
+void tape_update_recording(const Machine& m, MachineIo& io);
 
 // The loop hook's share: delta T-states of playback.
 void tape_advance(Machine& m, MachineIo& io, int32_t delta);

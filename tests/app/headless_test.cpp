@@ -2,7 +2,9 @@
 // system ROM, so the built-in program starts; its output, exit codes and files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -196,6 +198,72 @@ TEST(Headless, ConvertsTapesAndPlaysThem) {
     const Outcome mp3 = run_in(dir, "--tape-play song.wav");
     EXPECT_EQ(mp3.exitCode, 1);
     EXPECT_NE(mp3.err.find("compressed audio (format 0x0055"), std::string::npos) << mp3.err;
+}
+
+// A program that saves for ever, as a long CSAVE would: the cassette output
+// changes every 1035 T-states.
+std::vector<uint8_t> saving_program() {
+    const uint8_t code[] = {0xF3, 0x3E, 0x04, 0x32, 0x00, 0x68, 0xEE, 0x04, 0x06, 77, 0x10, 0xFE, 0x18, 0xF5};
+    std::vector<uint8_t> file(24 + sizeof code, 0);
+    file[21] = 0xF1;
+    file[23] = 0x80;
+    std::copy(std::begin(code), std::end(code), file.begin() + 24);
+    return file;
+}
+
+TEST(Headless, ARecordingKilledMidwayIsAValidWavOfAllButTheLastSecond) {
+    if (std::system("python3 -c 'import wave' 2>/dev/null") != 0)
+        GTEST_SKIP() << "python3 is not installed (bash scripts/deps.sh installs it); it checks the WAV here.";
+    TempDir dir;
+    dir.write("save.vz", saving_program());
+    const std::string wav = dir.file("rec.wav");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.file("").c_str()) == 0)
+            execl(KOLT_HEADLESS, KOLT_HEADLESS, "--load", "save.vz", "--tape-record", "rec.wav", "--frames",
+                  "100000000", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    sleep(3);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "kolt-headless ended before it was killed";
+
+    const std::string out = dir.file("frames.txt");
+    dir.write("check.py", [] {
+        const std::string py = "import sys, wave\nw = wave.open(sys.argv[1])\n"
+                               "print(w.getnframes(), w.getframerate(), w.getnchannels(), w.getsampwidth())\n";
+        return std::vector<uint8_t>(py.begin(), py.end());
+    }());
+    ASSERT_EQ(std::system(("python3 '" + dir.file("check.py") + "' '" + wav + "' > '" + out + "'").c_str()), 0)
+        << "Python's wave module refuses the recording";
+    std::ifstream in(out);
+    long frames = 0, rate = 0, channels = 0, width = 0;
+    in >> frames >> rate >> channels >> width;
+    EXPECT_EQ(rate, 22050);
+    EXPECT_EQ(channels, 1);
+    EXPECT_EQ(width, 1);
+    EXPECT_GE(frames, 2 * 22050);
+    // What the header holds is there; at most the last second is not.
+    const long size = long(TempDir::read(wav).size());
+    EXPECT_LE(44 + frames, size);
+    EXPECT_LT(size - 44 - frames, 22050 + 100);
+}
+
+TEST(Headless, AStateSavedMidRecordingLeavesTheRecordingComplete) {
+    TempDir dir;
+    dir.write("save.vz", saving_program());
+    const Outcome r = run_in(dir, "--load save.vz --tape-record rec.wav --frames 50 --save-state mid.kstate --frames 50");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<uint8_t> w = TempDir::read(dir.file("rec.wav"));
+    ASSERT_GT(w.size(), 44u);
+    // Two emulated seconds of the program's 6- and 7-sample halves (a half
+    // of 1035 T-states is 6.4 samples' time): not the one second at the save.
+    EXPECT_GT(w.size() - 44, 2 * 22050u);
+    EXPECT_LT(w.size() - 44, 2 * 22050u * 105 / 100);
+    EXPECT_EQ(w[40] | w[41] << 8 | w[42] << 16 | uint32_t(w[43]) << 24, w.size() - 44);
 }
 
 TEST(Headless, StateSavedInOneProcessContinuesInAnother) {

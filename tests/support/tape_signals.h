@@ -133,9 +133,84 @@ inline std::vector<double> resample(const std::vector<double>& x, uint32_t from,
     return y;
 }
 
+// Each sample the mean of the signal over its own time (the signal held
+// between the samples it is given), as a resampler that averages does: an
+// edge between two samples shows as a value between the two levels.
+inline std::vector<double> resample_average(const std::vector<double>& x, uint32_t from, uint32_t to) {
+    std::vector<double> y;
+    const size_t n = size_t(double(x.size()) * to / from);
+    y.reserve(n);
+    const double step = double(from) / to; // input samples per output sample
+    for (size_t j = 0; j < n; ++j) {
+        const double a = double(j) * step, b = a + step;
+        double sum = 0.0;
+        for (size_t i = size_t(a); double(i) < b && i < x.size(); ++i)
+            sum += x[i] * (std::fmin(b, double(i + 1)) - std::fmax(a, double(i)));
+        y.push_back(sum / step);
+    }
+    return y;
+}
+
 // Scaled, shifted and, when asked, turned upside down.
 inline std::vector<double> degrade(std::vector<double> x, double gain, double offset, bool invert) {
     for (double& v : x) v = (invert ? -v : v) * gain + offset;
+    return x;
+}
+
+// Where the ROM holds its level after a program's name, and at what level.
+struct Pause {
+    int samples = 66;     // at 22050 Hz; 0 for none
+    uint8_t level = 0x80; // the centre, or a level of the waveforms (0xBC high, 0x44 low)
+};
+
+// A tape of these bytes (a whole program from its leader on) as our recorder
+// writes the ROM's save routine, made here from the format: a lead-in at the
+// centre, each bit as a short cycle and then two short ones (1) or a long one
+// (0), each cycle high half first; the pause after the 0x00 that ends the
+// name, found as the first 0x00 after the sync bytes and the type.
+inline Bytes rom_tape(const Bytes& bytes, Pause pause = {}) {
+    Bytes s(39, 0x80);
+    auto put = [&](const Bytes& w) { s.insert(s.end(), w.begin(), w.end()); };
+    size_t at = 0;
+    while (at < bytes.size() && bytes[at] != 0xFE) ++at;
+    while (at < bytes.size() && bytes[at] == 0xFE) ++at;
+    size_t nameEnd = at + 1;
+    while (nameEnd < bytes.size() && bytes[nameEnd] != 0) ++nameEnd;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            put(kShortHigh);
+            put(kShortLow);
+            if (bytes[i] >> bit & 1) {
+                for (int c = 0; c < 2; ++c) put(kShortHigh), put(kShortLow);
+            } else {
+                put(kLongHigh);
+                put(kLongLow);
+            }
+        }
+        if (i == nameEnd) s.insert(s.end(), size_t(pause.samples), pause.level);
+    }
+    return s;
+}
+
+// A first-order high-pass, as a cassette deck's coupling capacitor makes
+// it: a held level decays toward 0 with this time constant.
+inline std::vector<double> ac_couple(const std::vector<double>& x, uint32_t rate, double seconds) {
+    std::vector<double> y(x.size());
+    const double a = seconds * rate / (seconds * rate + 1.0);
+    double prevX = x.empty() ? 0.0 : x[0], prevY = 0.0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        prevY = a * (prevY + x[i] - prevX);
+        prevX = x[i];
+        y[i] = prevY;
+    }
+    return y;
+}
+
+// Gaussian noise of this RMS, the same for the same seed.
+inline std::vector<double> add_noise(std::vector<double> x, double rms, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> n(0.0, rms);
+    for (double& v : x) v += n(rng);
     return x;
 }
 
