@@ -132,9 +132,10 @@ private slots:
         QVERIFY(!runUntil([&] { return m().state.memory[0x9000] == 0x5A; }, 400));
     }
 
-    // A stop signal ends the program while a dialog is open: here the
-    // start-up warning that no audio device could be opened.
-    void aStopSignalEndsTheProgramWithADialogOpen() {
+    // A stop signal ends the program cleanly (exit code 0, files finalised by
+    // the normal end), here with the start-up warning about the missing audio
+    // device asked for.
+    void aStopSignalEndsTheProgram() {
         TempDir dir;
         QProcess kolt;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
