@@ -74,29 +74,35 @@ private:
     }
 
     // Words of a --break text that name symbols become breakpoints of their
-    // own; the rest is the breakpoint text as the debugger's box takes it.
-    void set_breakpoints(const std::string& typed) {
+    // own; the rest is the breakpoint text, as long as the machine's text
+    // holds it (not the debugger box's 31 characters); addresses beyond that
+    // become breakpoints of their own too. False when they do not all fit.
+    bool set_breakpoints(const std::string& typed) {
         breakpoints_clear(m().breakpoints);
         std::string text;
-        std::vector<uint16_t> labelled;
+        std::vector<uint16_t> own;
         size_t i = 0;
         while (i < typed.size()) {
             const size_t end = typed.find_first_of(" ,", i);
             const std::string word = typed.substr(i, end == std::string::npos ? std::string::npos : end - i);
             // Four hex digits are an address in the text; shorter ones are not,
             // so a symbol such as "add" is still a symbol here.
-            const bool address = word.size() == 4 && debugger_parse_address(word);
+            const auto address = word.size() == 4 ? debugger_parse_address(word) : std::nullopt;
             const auto named = address ? std::nullopt : symbol_address(emu_.symbols, word);
             if (named)
-                labelled.push_back(*named);
+                own.push_back(*named);
+            else if (address && text.size() + word.size() > size_t(kBreakpointTextSize))
+                own.push_back(*address);
             else
                 text += word;
             if (end == std::string::npos) break;
-            text += typed[end];
+            if (text.size() < size_t(kBreakpointTextSize)) text += typed[end];
             i = end + 1;
         }
-        breakpoints_set(m().breakpoints, text);
-        for (const uint16_t a : labelled) breakpoints_add(m().breakpoints, a);
+        breakpoints_set(m().breakpoints, text, kBreakpointTextSize);
+        bool fit = true;
+        for (const uint16_t a : own) fit = breakpoints_add(m().breakpoints, a) && fit;
+        return fit;
     }
 
     // The debugger's four text panes, with plain line ends.
@@ -290,7 +296,11 @@ int Script::run(const std::vector<std::string>& args) {
         } else if (opt == "--break") {
             const std::string* addresses = value("breakpoint addresses");
             if (!addresses) return kExitUsage;
-            set_breakpoints(*addresses);
+            if (!set_breakpoints(*addresses)) {
+                err_ << "--break: too many breakpoints (at most " << kExtraBreakpointLimit
+                     << " beyond the first 80 characters)\n";
+                return kExitUsage;
+            }
         } else if (opt == "--save-state" || opt == "--load-state") {
             const std::string* path = value("a .kstate file");
             if (!path) return kExitUsage;

@@ -7,6 +7,7 @@
 // check marks, the command line's options, the reset, the command line's
 // file, and the frames.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -39,11 +40,22 @@ void on_signal(int) {
 }
 
 // SIGINT, SIGTERM and SIGHUP end the program as closing its window does, so a
-// running tape recording still gets its header and every file is flushed.
+// running tape recording still gets its header and every file is flushed
+// (the emulator's destructor does both once the event loop ends). An open
+// dialog runs an event loop of its own and would keep the program alive: the
+// dialogs are dismissed and every loop is left.
 void end_on_signals(QWidget& window) {
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [notifier, &window] {
+        char bytes[16];
+        [[maybe_unused]] const ssize_t n = read(gSignalPipe[0], bytes, sizeof bytes); // else it fires for ever
+        notifier->setEnabled(false);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) dialog->reject();
+        window.close();
+        QCoreApplication::exit(0);
+    });
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);

@@ -110,7 +110,7 @@ std::string debugger_disassembly_text(const Machine& m, const SymbolTable* symbo
     return t;
 }
 
-void debugger_step(Machine& m, MachineIo& io) { machine_step(m, io); }
+bool debugger_step(Machine& m, MachineIo& io) { return machine_step(m, io) != 0; }
 
 std::optional<uint16_t> debugger_parse_address(std::string_view typed) {
     while (!typed.empty() && typed.front() == ' ') typed.remove_prefix(1);
@@ -150,6 +150,11 @@ std::optional<uint16_t> debugger_line_address(std::string_view line, const Symbo
     return debugger_parse_address(line.substr(0, 4));
 }
 
+void debugger_set_pc(Machine& m, uint16_t pc) {
+    m.z80.pc = pc;
+    m.z80.int_state &= uint8_t(~kZ80Halted);
+}
+
 bool debugger_set_register(Machine& m, std::string_view name, std::string_view value,
                            const SymbolTable* symbols) {
     Z80Registers& r = m.z80;
@@ -158,9 +163,13 @@ bool debugger_set_register(Machine& m, std::string_view name, std::string_view v
         uint16_t* pair;
     } pairs[] = {{"AF", &r.af},      {"BC", &r.bc},      {"DE", &r.de},      {"HL", &r.hl},
                  {"AF'", &r.af_alt}, {"BC'", &r.bc_alt}, {"DE'", &r.de_alt}, {"HL'", &r.hl_alt},
-                 {"IX", &r.ix},      {"IY", &r.iy},      {"PC", &r.pc},      {"SP", &r.sp}};
+                 {"IX", &r.ix},      {"IY", &r.iy},      {"SP", &r.sp}};
     const auto v = address_or_symbol(value, symbols);
     if (!v) return false;
+    if (name == "PC") {
+        debugger_set_pc(m, *v);
+        return true;
+    }
     for (const auto& p : pairs) {
         if (name != p.name) continue;
         *p.pair = *v;

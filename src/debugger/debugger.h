@@ -31,8 +31,9 @@ std::string debugger_hardware_text(const Machine& m);
 // operand addresses are written as symbols; the 18 instruction lines stay.
 std::string debugger_disassembly_text(const Machine& m, const SymbolTable* symbols = nullptr);
 
-// One instruction through the machine's loop hook, as when running.
-void debugger_step(Machine& m, MachineIo& io);
+// One instruction through the machine's loop hook, as when running. True when
+// it hit a watchpoint (machine.debug.stop says which).
+bool debugger_step(Machine& m, MachineIo& io);
 
 // An address typed into one of the four-character boxes. One to four hex
 // digits (either case, blanks around them ignored) are read as hex; four
@@ -49,6 +50,10 @@ std::string debugger_listing(const Machine& m, std::string_view startText, std::
 // The address of a line of the disassembly pane or a listing: its first four
 // hex digits, or for a label line ("NAME:") the symbol's address.
 std::optional<uint16_t> debugger_line_address(std::string_view line, const SymbolTable* symbols);
+
+// Moves execution to `pc`: a halted CPU leaves its HALT, as it would
+// otherwise resume one byte past the new PC at the next interrupt.
+void debugger_set_pc(Machine& m, uint16_t pc);
 
 // Register edits as the debugger's boxes make them. Names are those of the
 // registers pane (AF BC DE HL AF' BC' DE' HL' IX IY PC SP) and I; the value is

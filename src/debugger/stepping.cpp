@@ -63,8 +63,11 @@ RunOutcome debugger_step_over(Machine& m, MachineIo& io) {
     const Disassembly d = disassemble(m.state.memory, m.z80.pc);
     const OverKind kind = over_kind(d);
     if (kind == OverKind::Single) {
-        debugger_step(m, io);
         RunOutcome out;
+        if (debugger_step(m, io)) {
+            out.stop = debug_take_stop(m.debug);
+            out.message = debugger_stop_text(out.stop, m.z80.stop_pc);
+        }
         out.reached = true;
         return out;
     }
@@ -104,7 +107,7 @@ std::string watch_hit_text(const WatchHit& hit) {
 
 std::string debugger_stop_text(const DebugStop& stop, uint16_t stopPc) {
     std::string text;
-    if (stop.reasons == 0 || (stop.reasons & kStopBreakpoint))
+    if (stop.reasons & kStopBreakpoint)
         text = "Stopped at breakpoint " + hex(stopPc, 4);
     if (stop.reasons & kStopWatchpoint) {
         if (!text.empty()) text += '\n';

@@ -38,8 +38,7 @@ RunOutcome debugger_step_out(Machine& m, MachineIo& io);
 RunOutcome debugger_run_to(Machine& m, MachineIo& io, uint16_t address);
 
 // "Stopped at breakpoint 8000" and/or "Watchpoint hit: write 7000 = 3F at 8012",
-// one line each, for a stop with these reasons at stopPc. A stop of the
-// ordinary loop (reasons 0) is a breakpoint.
+// one line each, for a stop with these reasons at stopPc; empty for no stop.
 std::string debugger_stop_text(const DebugStop& stop, uint16_t stopPc);
 // "write 7000 = 3F at 8012", "port read 20 = FF at 8003".
 std::string watch_hit_text(const WatchHit& hit);

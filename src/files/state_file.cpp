@@ -14,6 +14,7 @@
 #include "machine/disk.h"
 #include "machine/emulator.h"
 #include "machine/frame.h"
+#include "machine/machine_parts.h"
 
 namespace {
 
@@ -347,6 +348,14 @@ void get_disk(Reader& rd, Loaded& l) {
     c.writeCount = rd.i32();
 }
 
+// Absolute, so that a state loaded from another working folder finds them.
+std::string absolute(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path full =
+        path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
+}
+
 void put_settings(Writer& w, const Emulator& e) {
     const Settings& s = e.machine->settings;
     w.i32(s.model);
@@ -357,8 +366,9 @@ void put_settings(Writer& w, const Emulator& e) {
     w.u8(s.frameRateNormal);
     w.u8(s.cassetteAudio);
     w.u8(s.diskAudio);
-    w.text(settings_path(s.romFile));
-    w.text(settings_path(s.cartridgeFile));
+    // Absolute, so that a state loaded from another working folder finds them.
+    w.text(absolute(settings_path(s.romFile)));
+    w.text(absolute(settings_path(s.cartridgeFile)));
 }
 void get_settings(Reader& rd, Loaded& l) {
     Settings& s = l.m->settings;
@@ -372,14 +382,6 @@ void get_settings(Reader& rd, Loaded& l) {
     s.diskAudio = rd.u8();
     settings_set_path(s.romFile, rd.text(kSettingsPathSize - 1));
     settings_set_path(s.cartridgeFile, rd.text(kSettingsPathSize - 1));
-}
-
-// Absolute, so that a state loaded from another working folder finds them.
-std::string absolute(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::path full =
-        path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, ec);
-    return ec ? path : full.string();
 }
 
 void put_attachments(Writer& w, const Emulator& e) {
@@ -401,7 +403,8 @@ void put_framebuffer(Writer& w, const Emulator& e) {
 }
 void get_framebuffer(Reader& rd, Loaded& l) { rd.raw(l.m->frameBuffer.data(), kFrameWidth * kFrameHeight); }
 
-// The box's text, the table's own breakpoints, and those switched off.
+// The box's text, the table's own breakpoints, and those switched off. Read
+// and checked, but a load keeps the session's breakpoints (machine_parts.h).
 void put_breakpoints(Writer& w, const Emulator& e) {
     const Breakpoints& b = e.machine->breakpoints;
     w.text(std::string_view(b.text.data(), strnlen(b.text.data(), b.text.size())));
@@ -417,7 +420,7 @@ void put_breakpoints(Writer& w, const Emulator& e) {
 }
 void get_breakpoints(Reader& rd, Loaded& l) {
     Breakpoints& b = l.m->breakpoints;
-    breakpoints_set(b, rd.text(kBreakpointTextSize));
+    breakpoints_set(b, rd.text(kBreakpointTextSize), kBreakpointTextSize);
     const uint8_t extras = rd.u8();
     if (extras > kExtraBreakpointLimit) return rd.fail();
     for (uint8_t i = 0; i < extras; ++i) breakpoints_add(b, rd.u16());
@@ -705,10 +708,7 @@ FileOutcome state_decode(Emulator& emu, std::span<const uint8_t> bytes, bool rea
     tape_stop(m, emu.io);
     machine_flush_files(emu.io);
     Machine& f = *l.m;
-    f.displayMasks = m.displayMasks;
-    f.palette = m.palette;
-    f.input.f11Held = m.input.f11Held;
-    f.debug = m.debug; // the session's watchpoints are the debugger's, not the state's
+    machine_copy_part(f, m, Part::Session); // the debugger's and the host's, not the state's
     f.romImageLoaded = m.romImageLoaded || l.romImageLoaded;
     // Every bank may differ from what a rewind history last saw.
     for (size_t b = 0; b < size_t(kBankCount); ++b) f.state.bankWrites[b] = m.state.bankWrites[b] + 1;

@@ -193,11 +193,10 @@ DebuggerDialog::DebuggerDialog(Emulator& emu, QWidget* parent) : QDialog(parent)
     breakpoints_->setText(QString::fromLatin1(text.data(), qsizetype(strnlen(text.data(), text.size()))));
     memoryAddress_->setText(QString::asprintf("%04X", gMemoryViewAddress));
 
-    // Opened by a stop: say what stopped the machine (the ordinary loop stops
-    // only for breakpoints; the watched one says why).
+    // Opened by a stop: say what stopped the machine.
     Machine& m = emu_.m();
     const DebugStop stop = debug_take_stop(m.debug);
-    if (m.z80.stop_requested) showStatus(QString::fromStdString(debugger_stop_text(stop, m.z80.stop_pc)));
+    if (stop.reasons) showStatus(QString::fromStdString(debugger_stop_text(stop, m.z80.stop_pc)));
     refresh();
 }
 
@@ -232,8 +231,9 @@ void DebuggerDialog::pageMemory(uint16_t address) {
 }
 
 void DebuggerDialog::step() {
-    debugger_step(emu_.m(), emu_.io);
-    showStatus({});
+    Machine& m = emu_.m();
+    const bool hit = debugger_step(m, emu_.io);
+    showStatus(hit ? QString::fromStdString(debugger_stop_text(debug_take_stop(m.debug), m.z80.stop_pc)) : QString());
     refresh();
 }
 

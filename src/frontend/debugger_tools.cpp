@@ -95,7 +95,7 @@ QWidget* DebuggerDialog::buildTools() {
     connect(setPc, &QPushButton::clicked, this, [this] {
         uint16_t target;
         if (!cursorLineAddress(target)) return;
-        emu_.m().z80.pc = target;
+        debugger_set_pc(emu_.m(), target);
         showStatus(QString::asprintf("PC set to %04X", target));
         refresh();
     });

@@ -115,6 +115,7 @@ void Media::machineReset() {
 
 void Media::stateLoaded() {
     readySeen_ = true;
+    waiting_.clear(); // the state is the machine now: what waited to start in the old one would replace it
     const Emulator& emu = w_.emulator();
     for (int d = 0; d < 2; ++d) {
         const std::string& name = emu.io.disks.name[size_t(d)];

@@ -57,8 +57,9 @@ public:
     void afterFrame();
     // After a reset the machine starts up again.
     void machineReset();
-    // After a state was loaded: the machine is ready, and the fields show the
-    // disks and the tape it re-attached.
+    // After a state was loaded: the machine is ready, nothing that waited for
+    // it starts any more, and the fields show the disks and the tape it
+    // re-attached.
     void stateLoaded();
     // Something waits for the machine to be ready.
     bool starting() const { return !waiting_.empty(); }

@@ -45,9 +45,10 @@ int extra_index(const Breakpoints& b, uint16_t address) {
 
 } // namespace
 
-void breakpoints_set(Breakpoints& b, std::string_view typed) {
+void breakpoints_set(Breakpoints& b, std::string_view typed, int limit) {
     b.text.fill(0);
-    for (size_t i = 0; i < typed.size() && i < size_t(kBreakpointInputLimit); ++i) {
+    limit = std::clamp(limit, 0, kBreakpointTextSize);
+    for (size_t i = 0; i < typed.size() && i < size_t(limit); ++i) {
         const unsigned char c = static_cast<unsigned char>(typed[i]);
         b.text[i] = char(c > 0x60 ? c - 0x20 : c);
     }

@@ -30,9 +30,10 @@ struct Breakpoints {
     std::array<uint64_t, 65536 / 64> off{}; // switched off in the table
 };
 
-// Takes at most 31 characters of typed text, upper-cases a-z, pads with zeros
-// and compiles the set. Every address of the new text is switched on.
-void breakpoints_set(Breakpoints& b, std::string_view typed);
+// Takes at most `limit` characters of typed text (the debugger's field takes
+// 31, a command line the whole text), upper-cases a-z, pads with zeros and
+// compiles the set. Every address of the new text is switched on.
+void breakpoints_set(Breakpoints& b, std::string_view typed, int limit = kBreakpointInputLimit);
 
 inline bool breakpoint_at(const Breakpoints& b, uint16_t pc) { return (b.bits[pc >> 6] >> (pc & 63)) & 1; }
 

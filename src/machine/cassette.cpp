@@ -147,10 +147,7 @@ TapeProgress tape_progress(const Machine& m, const MachineIo& io) {
 void cassette_level_change(Machine& m, MachineIo& io, uint8_t level) {
     TapeState& t = m.tape;
     if (!t.recording || !io.tape.file) return;
-    const int32_t now = m.z80.cycles_left;
-    if (now > t.lastChange) t.lastChange += m.z80.cycle_period;
-    const int32_t interval = t.lastChange - now;
-    t.lastChange = now;
+    const int32_t interval = cycles_since(t.lastChange, m.z80);
     if (level != 0x00 && level != 0xFF) return;
     const bool high = level == 0xFF;
     if (interval < kGapFrom) {

@@ -89,8 +89,7 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
 inline void loop_hook_work(Bus& b, Z80Registers& r) {
     Machine& m = b.m;
     LoopState& loop = m.loop;
-    if (r.cycles_left > loop.lastCycleCount) loop.lastCycleCount += r.cycle_period;
-    const int32_t delta = loop.lastCycleCount - r.cycles_left;
+    const int32_t delta = cycles_since(loop.lastCycleCount, r);
     loop.lineAccumulator += delta;
     loop.sampleAccumulator += delta;
     if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
@@ -106,8 +105,8 @@ inline void loop_hook_work(Bus& b, Z80Registers& r) {
         m.tape.accumulator += int64_t(delta) * m.tape.rate;
         if (m.tape.accumulator >= int64_t(r.cycle_period) * 50) tape_advance(m, b.io, 0);
     }
-    loop.lastCycleCount = r.cycles_left;
-    r.stop_requested = breakpoint_at(m.breakpoints, r.pc);
+    // A halted CPU stays on its HALT without starting an instruction there.
+    r.stop_requested = breakpoint_at(m.breakpoints, r.pc) && !(r.int_state & kZ80Halted);
     if (r.stop_requested) [[unlikely]]
         r.stop_pc = r.pc;
 }
@@ -120,9 +119,7 @@ inline int32_t loop_hook_boundary(Bus& b, Z80Registers& r) {
     Machine& m = b.m;
     LoopState& loop = m.loop;
     const int32_t now = r.cycles_left;
-    if (now > loop.lastCycleCount) loop.lastCycleCount += r.cycle_period;
-    const int32_t delta = loop.lastCycleCount - now;
-    loop.lastCycleCount = now;
+    const int32_t delta = cycles_since(loop.lastCycleCount, r);
     loop.lineAccumulator += delta;
     if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
         advance_lines(b, r);
@@ -157,42 +154,32 @@ struct WatchBus {
     DebugState& d;
     uint16_t instrPc; // where the instruction now running started
     uint16_t instrSp; // SP when it started
-    uint16_t fetchAt; // where its next opcode or operand byte would be fetched
-    bool fetching;    // no other access has come since the instruction began
 };
 
 inline void note_hit(WatchBus& w, uint8_t access, uint16_t address, uint8_t value) {
     if (w.d.stop.hit.access == 0) w.d.stop.hit = {access, address, value, w.instrPc};
 }
 
+// The core says which reads fetch instruction bytes: those are not data.
+inline uint8_t z80_fetch_byte(WatchBus& w, uint16_t address) { return bus_read(w.bus.m, address); }
 inline uint8_t z80_read_byte(WatchBus& w, uint16_t address) {
     const uint8_t value = bus_read(w.bus.m, address);
-    // The core fetches an instruction's bytes one after another from its
-    // start, before it reads any data: such a read is a fetch, not data.
-    if (w.fetching && address == w.fetchAt) {
-        ++w.fetchAt;
-        return value;
-    }
-    w.fetching = false;
     if (watch_bit(w.d.readBits, address)) [[unlikely]]
         note_hit(w, kWatchRead, address, value);
     return value;
 }
 inline void z80_write_byte(WatchBus& w, uint16_t address, uint8_t value) {
-    w.fetching = false;
     if (watch_bit(w.d.writeBits, address)) [[unlikely]]
         note_hit(w, kWatchWrite, address, value);
     bus_write(w.bus.m, w.bus.io, address, value);
 }
 inline uint8_t z80_port_in(WatchBus& w, uint16_t port) {
-    w.fetching = false;
     const uint8_t value = port_in(w.bus.m, w.bus.io, uint8_t(port));
     if (watch_bit(w.d.portReadBits, uint8_t(port))) [[unlikely]]
         note_hit(w, kWatchPort | kWatchRead, uint8_t(port), value);
     return value;
 }
 inline void z80_port_out(WatchBus& w, uint16_t port, uint8_t value) {
-    w.fetching = false;
     if (watch_bit(w.d.portWriteBits, uint8_t(port))) [[unlikely]]
         note_hit(w, kWatchPort | kWatchWrite, uint8_t(port), value);
     port_out(w.bus.m, w.bus.io, uint8_t(port), value);
@@ -226,53 +213,93 @@ inline uint16_t z80_loop_hook(WatchBus& w, Z80Registers& r) {
         r.stop_requested = 1;
         r.stop_pc = r.pc;
     }
-    w.instrPc = w.fetchAt = r.pc;
+    w.instrPc = r.pc;
     w.instrSp = r.sp;
-    w.fetching = true;
     return r.pc;
 }
+
+// The hook runs after every instruction; a HALT then lets 4 T-states pass at
+// a time, as the processor does.
+inline int32_t z80_loop_hook_due(WatchBus&) { return INT32_MAX; }
 
 } // namespace
 
 // The loop clocks are told of every refill of the slice as it happens. The
-// loop hook alone cannot see a refill that a HALT overwrites (it sets the
+// loop hook alone cannot see a refill that a HALT overwrites (it may set the
 // budget to 0 in the slice's first instruction), and a machine halted across
 // frames then stood still: no lines, no interrupt, no sound.
-static void note_refill(Machine& m) { m.loop.lastCycleCount += m.z80.cycle_period; }
+static void refill(Machine& m) {
+    m.z80.cycles_left += m.z80.cycle_period;
+    m.loop.lastCycleCount += m.z80.cycle_period;
+}
 
-[[gnu::noinline]] static uint8_t run_frame_watched(Machine& m, MachineIo& io) {
-    m.debug.stop = {};
-    WatchBus bus{make_bus(m, io), m.debug, m.z80.pc, m.z80.sp, m.z80.pc, true};
-    z80_run(bus, m.z80);
+// Where every run and step ends: whether it stopped, and what is refilled.
+// A spent slice, or a halted CPU at its end, is refilled once, stop or not,
+// so a run after a stop on a slice's last instruction goes on at once; where
+// z80_run has refilled its own only the loop clocks are told.
+static uint8_t end_run(Machine& m, MachineIo& io, bool stopped, bool runRefilled) {
+    const Z80Registers& r = m.z80;
     render_pending_lines(m);
-    if (!m.z80.stop_requested) note_refill(m);
     machine_flush_files(io);
-    return m.z80.stop_requested;
+    if (runRefilled) m.loop.lastCycleCount += r.cycle_period;
+    else if (r.cycles_left < 0 || (r.cycles_left == 0 && (r.int_state & kZ80Halted))) refill(m);
+    return stopped ? 1 : 0;
+}
+
+// A run starts by taking the last stop: resuming where the machine stopped
+// goes on with the instruction there; anywhere else a breakpoint on the first
+// instruction stops the run before it (a halted CPU starts none).
+static bool stop_at_start(Machine& m) {
+    Z80Registers& r = m.z80;
+    const bool resuming = r.stop_requested && r.stop_pc == r.pc;
+    r.stop_requested = 0;
+    m.debug.stop = {};
+    if (resuming || (r.int_state & kZ80Halted) || !breakpoint_at(m.breakpoints, r.pc)) return false;
+    r.stop_requested = 1;
+    r.stop_pc = r.pc;
+    m.debug.stop.reasons = kStopBreakpoint;
+    return true;
 }
 
 uint8_t machine_run_frame(Machine& m, MachineIo& io) {
-    if (m.debug.active) [[unlikely]]
-        return run_frame_watched(m, io);
-    Bus bus = make_bus(m, io);
-    z80_run(bus, m.z80);
-    render_pending_lines(m);
-    if (!m.z80.stop_requested) note_refill(m); // z80_run returns early only on a stop, without refilling
-    machine_flush_files(io);
-    return m.z80.stop_requested;
+    if (stop_at_start(m)) return end_run(m, io, true, false);
+    if (m.debug.active) [[unlikely]] {
+        WatchBus bus{make_bus(m, io), m.debug, m.z80.pc, m.z80.sp};
+        z80_run(bus, m.z80);
+    } else {
+        Bus bus = make_bus(m, io);
+        z80_run(bus, m.z80);
+    }
+    const bool stopped = m.z80.stop_requested;
+    // The ordinary loop stops for breakpoints only; the watched one says why.
+    if (stopped && m.debug.stop.reasons == 0) m.debug.stop.reasons = kStopBreakpoint;
+    return end_run(m, io, stopped, !stopped);
 }
 
-// A halted CPU that has credited its slice ends the slice here too, so
-// stepping a HALT moves the clocks on to the interrupt as running does.
-void machine_step(Machine& m, MachineIo& io) {
-    Bus bus = make_bus(m, io);
-    z80_execute(bus, m.z80);
-    render_pending_lines(m);
-    const bool halted = (m.z80.int_state & kZ80Halted) && m.z80.cycles_left == 0;
-    if (m.z80.cycles_left < 0 || halted) {
-        m.z80.cycles_left += m.z80.cycle_period;
-        note_refill(m);
+// A Step of a HALT goes on until the interrupt wakes the CPU or the slice is
+// spent, so stepping moves the clocks on to the interrupt as running does.
+// While watchpoints are set the step goes through the watched bus and
+// reports their hits. The step's end counts as a stop at the new PC: a run
+// from there starts with the instruction at it, breakpoint or not.
+uint8_t machine_step(Machine& m, MachineIo& io) {
+    Z80Registers& r = m.z80;
+    m.debug.stop = {};
+    const auto step = [&](auto& bus) {
+        z80_execute(bus, r);
+        while ((r.int_state & kZ80Halted) && r.cycles_left > 0 && !m.debug.stop.reasons) z80_execute(bus, r);
+    };
+    if (m.debug.active) {
+        WatchBus bus{make_bus(m, io), m.debug, r.pc, r.sp};
+        step(bus);
+    } else {
+        Bus bus = make_bus(m, io);
+        step(bus);
     }
-    machine_flush_files(io);
+    const bool hit = m.debug.stop.hit.access != 0;
+    m.debug.stop.reasons = hit ? kStopWatchpoint : 0;
+    r.stop_requested = 1;
+    r.stop_pc = r.pc;
+    return end_run(m, io, hit, false);
 }
 
 void machine_flush_files(MachineIo& io) {

@@ -20,12 +20,16 @@ struct Machine;
 struct MachineIo;
 
 // Runs the rest of the host frame. Returns 1 when a breakpoint, a watchpoint or
-// a run target stopped it (the next call continues the same frame), else 0.
+// a run target stopped it (the next call continues the same frame; why is in
+// machine.debug.stop), else 0. A breakpoint on the first instruction stops the
+// run before it, unless the machine stopped there last (resuming).
 uint8_t machine_run_frame(Machine& m, MachineIo& io);
 
 // One instruction, as the debugger's Step: the loop hook runs as when running,
-// and a spent slice is refilled.
-void machine_step(Machine& m, MachineIo& io);
+// and a spent slice is refilled. A HALT is stepped until the interrupt wakes
+// the CPU or the slice ends. Returns 1 when a watchpoint was hit (in
+// machine.debug.stop).
+uint8_t machine_step(Machine& m, MachineIo& io);
 
 // Flushes what must reach the files at the end of a frame (printer output).
 void machine_flush_files(MachineIo& io);

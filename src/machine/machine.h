@@ -100,6 +100,16 @@ struct LoopState {
     bool started = false;          // set by the first reset
 };
 
+// T-states from `mark`, a cycles_left noted earlier, to now; `mark` moves to
+// now. Callers note often enough that the slice is refilled at most once
+// between two notes, so a budget above the mark means one refill.
+inline int32_t cycles_since(int32_t& mark, const Z80Registers& r) {
+    const int32_t now = r.cycles_left;
+    const int32_t delta = (now > mark ? mark + r.cycle_period : mark) - now;
+    mark = now;
+    return delta;
+}
+
 struct Machine {
     Settings settings;
     Z80Registers z80;

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "machine/emulator.h"
+#include "machine/machine_parts.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ template <class T> Range range_of(const Machine& m, const T& field) {
 struct Layout {
     Range banks, typing;
     std::vector<Range> compared; // everything else a frame can change
-    std::vector<Range> kept;     // left as they are by a step back, in order
+    std::vector<Range> kept;     // left as they are by a step back (the setup and the session), in order
 };
 
 const Layout& layout() {
@@ -45,21 +46,19 @@ const Layout& layout() {
         Layout out;
         out.banks = range_of(*m, m->state.bankStore);
         out.typing = range_of(*m, m->input.typingText);
-        // The debugger's breakpoints and watch sets are the session's, kept as they are.
-        std::vector<Range> skipped = {out.banks, out.typing, range_of(*m, m->sound.streams),
-                                      range_of(*m, m->breakpoints), range_of(*m, m->debug)};
+        // The session's parts change without the machine: not compared.
+        std::vector<Range> skipped = {out.banks, out.typing};
+        for (const PartRange& p : machine_parts()) {
+            if (p.part != Part::Machine) out.kept.push_back({p.begin, p.end});
+            if (p.part == Part::Session) skipped.push_back({p.begin, p.end});
+        }
         std::sort(skipped.begin(), skipped.end(), [](Range a, Range b) { return a.begin < b.begin; });
         size_t at = 0;
         for (const Range& r : skipped) {
             if (r.begin > at) out.compared.push_back({at, r.begin});
-            at = r.end;
+            at = std::max(at, r.end);
         }
         if (at < sizeof(Machine)) out.compared.push_back({at, sizeof(Machine)});
-
-        out.kept = {range_of(*m, m->settings),      range_of(*m, m->displayMasks),   range_of(*m, m->palette),
-                    range_of(*m, m->sound.streams), range_of(*m, m->input.f11Held),  range_of(*m, m->tape),
-                    range_of(*m, m->breakpoints),   range_of(*m, m->state.tapeLevel), range_of(*m, m->debug)};
-        std::sort(out.kept.begin(), out.kept.end(), [](Range a, Range b) { return a.begin < b.begin; });
         return out;
     }();
     return l;

@@ -23,9 +23,10 @@
 // a coarser step in the older part. step_back() says how many frames a step
 // went back.
 //
-// Not rewound: the files (disk images, tape, printer output), and what the
-// user chose rather than the machine did: the settings, breakpoints, the
-// display palette, the tape transport and the sound streams keep their
+// Not rewound: the files (disk images, tape, printer output), and the parts
+// of the record that machine_parts.h calls the setup and the session (the
+// settings, the tape transport, the disks' write protection, breakpoints and
+// watchpoints, the display palette, the sound streams): they keep their
 // present values.
 #pragma once
 

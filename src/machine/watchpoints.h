@@ -50,13 +50,12 @@ struct RunTarget {
     uint16_t returnAbove = 0;
 };
 
-// Why the watched loop stopped.
-inline constexpr uint8_t kStopBreakpoint = 1;
-inline constexpr uint8_t kStopWatchpoint = 2;
-inline constexpr uint8_t kStopTarget = 4;
+// Why a run stopped; a breakpoint and a watchpoint can stop the same
+// instruction, so a stop holds a set of these.
+enum StopReason : uint8_t { kStopBreakpoint = 1, kStopWatchpoint = 2, kStopTarget = 4 };
 
 struct DebugStop {
-    uint8_t reasons = 0;
+    uint8_t reasons = 0; // StopReason bits; 0: no stop
     WatchHit hit;
 };
 
@@ -66,7 +65,7 @@ struct DebugState {
     std::array<uint64_t, 1024> readBits{}, writeBits{};
     std::array<uint64_t, 4> portReadBits{}, portWriteBits{};
     RunTarget target;
-    DebugStop stop;      // of the last watched run; cleared by each watched run and taken by the debugger
+    DebugStop stop;      // of the last run or step; cleared by each and taken by the debugger
     bool active = false; // an enabled watchpoint or a target: frames run the watched loop
 };
 
@@ -86,6 +85,6 @@ void watch_clear(DebugState& d);
 void debug_set_target(DebugState& d, const RunTarget& t);
 void debug_clear_target(DebugState& d);
 
-// The stop record of the last watched run, cleared; reasons 0 when the last
-// stop came from the ordinary loop (a breakpoint) or was already taken.
+// The stop record of the last run or step, cleared; reasons 0 when it did not
+// stop or the stop was already taken.
 DebugStop debug_take_stop(DebugState& d);

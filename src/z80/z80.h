@@ -67,8 +67,13 @@ void z80_reset(Z80Registers& r);
 //   int32_t z80_loop_hook_due(System&);
 // the cycles_left value below which its loop hook next has work. z80_run then
 // calls the loop hook only after an instruction that leaves cycles_left below
-// it, or at 0 or less (the slice's last instruction, a HALT), and asks again
-// after each call; z80_execute always calls it.
+// it, or at 0 or less (the slice's last instruction), and asks again after
+// each call; z80_execute always calls it. A HALT then lets time pass to just
+// below that point, where an interrupt can wake it; without a due hook a
+// HALT is credited the rest of the slice. A system may also provide
+//   uint8_t z80_fetch_byte(System&, uint16_t address);
+// through which the core reads opcode and operand bytes, telling them from
+// data reads (which keep going through z80_read_byte).
 //
 // The loop and ED FE hooks see the whole block and may change it. During a
 // memory or port access every field is current except pc, which the core

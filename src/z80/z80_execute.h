@@ -90,7 +90,13 @@ template <class System> struct Core {
     // ---- bus ----------------------------------------------------------------
     Z80_INLINE uint8_t read(uint16_t a) { return z80_read_byte(sys, a); }
     Z80_INLINE void write(uint16_t a, uint8_t v) { z80_write_byte(sys, a, v); }
-    Z80_INLINE uint8_t fetch() { return read(pc++); }
+    // Instruction bytes go through the system's fetch hook where it has one
+    // (a debugger telling fetches from data reads), else through the read hook.
+    static constexpr bool kFetchHook = requires(System& s) { z80_fetch_byte(s, uint16_t{}); };
+    Z80_INLINE uint8_t fetch() {
+        if constexpr (kFetchHook) return z80_fetch_byte(sys, pc++);
+        else return read(pc++);
+    }
     Z80_INLINE uint16_t fetch16() {
         const uint8_t lo = fetch();
         return uint16_t(lo | fetch() << 8);
@@ -265,10 +271,18 @@ template <class System> struct Core {
     }
 
     // ---- control ------------------------------------------------------------
+    // Time passes up to the next point where the loop hook has work, where an
+    // interrupt can come and wake the CPU in that cycle; a system without a
+    // due hook is credited the rest of the slice at once.
     Z80_INLINE void halt() {
         --pc; // back onto the 76 byte
         r.int_state |= kZ80Halted;
-        set_cycles_left(0); // the loop hook credits the rest of the slice at once
+        if constexpr (kHookDue) {
+            const int32_t wake = hook_limit() - 1;
+            if (cycles_left > wake) set_cycles_left(wake);
+        } else {
+            set_cycles_left(0);
+        }
     }
     Z80_INLINE void jr_taken() {
         const int8_t e = int8_t(fetch());

@@ -130,6 +130,23 @@ TEST(Headless, WatchpointStopsWithItsReport) {
     EXPECT_NE(bad.err.find("--watch: Unknown watchpoint kind 'q'"), std::string::npos) << bad.err;
 }
 
+TEST(Headless, BreakTakesTheWholeListAndStopsAtTheEntry) {
+    TempDir dir;
+    write_copy_program(dir);
+    // The loaded program starts at 8000; 800C, its end, is the eighth address.
+    const Outcome r = run_in(dir, "--break 'A000 A001 A002 A003 A004 A005 8000 800C' --load prog.vz --frames 1 --frames 5");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const size_t entry = r.out.find("Stopped at breakpoint 8000\n");
+    ASSERT_NE(entry, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Stopped at breakpoint 800C\n", entry), std::string::npos) << r.out;
+
+    std::string many;
+    for (int a = 0; a < 60; ++a) many += "A0" + std::to_string(10 + a) + " ";
+    const Outcome bad = run_in(dir, "--break '" + many + "'");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("--break: too many breakpoints"), std::string::npos) << bad.err;
+}
+
 TEST(Headless, SymbolsBreakAtALabelAndStepOver) {
     TempDir dir;
     write_copy_program(dir);

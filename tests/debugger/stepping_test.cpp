@@ -247,6 +247,72 @@ TEST(Watchpoints, ReadsAreDataNotInstructionFetches) {
     EXPECT_EQ(watch_hit_text(debug_take_stop(rig.m.debug).hit), "read 9000 = 5A at 8002");
 }
 
+TEST(Watchpoints, AReadOfTheByteAfterTheInstructionIsData) {
+    Rig rig;
+    rig.load(0x8000, {
+                         0x00,             // NOP
+                         0x3A, 0x04, 0x80, // 8001 LD A,(8004h)
+                         0x18, 0xFE,       // 8004 JR $
+                     });
+    ASSERT_TRUE(watch_add(rig.m.debug, watch("r:8004")));
+    ASSERT_EQ(machine_run_frame(rig.m, rig.emu.io), 1);
+    EXPECT_EQ(rig.m.z80.pc, 0x8004);
+    EXPECT_EQ(watch_hit_text(debug_take_stop(rig.m.debug).hit), "read 8004 = 18 at 8001");
+    // Fetching the JR there afterwards is no read.
+    EXPECT_EQ(machine_run_frame(rig.m, rig.emu.io), 0);
+}
+
+TEST(Watchpoints, StepAndASingleStepOverReportTheirHits) {
+    Rig rig;
+    rig.load(0x8000, {
+                         0x32, 0x00, 0x90, // LD (9000h),A
+                         0x32, 0x00, 0x90, // 8003 LD (9000h),A
+                         0x00,             // 8006 NOP
+                     });
+    ASSERT_TRUE(watch_add(rig.m.debug, watch("w:9000")));
+    EXPECT_TRUE(debugger_step(rig.m, rig.emu.io));
+    EXPECT_EQ(debugger_stop_text(debug_take_stop(rig.m.debug), rig.m.z80.stop_pc),
+              "Watchpoint hit: write 9000 = 00 at 8000");
+    const RunOutcome over = debugger_step_over(rig.m, rig.emu.io);
+    EXPECT_EQ(over.message, "Watchpoint hit: write 9000 = 00 at 8003");
+    EXPECT_EQ(rig.m.z80.pc, 0x8006);
+    EXPECT_FALSE(debugger_step(rig.m, rig.emu.io)); // the NOP writes nothing
+    EXPECT_EQ(debug_take_stop(rig.m.debug).reasons, 0);
+}
+
+TEST(RunToCursor, AfterAStopOnTheSlicesLastInstructionRunsAndSaysWhereItIs) {
+    Rig rig;
+    rig.load(0x8000, {0x00, 0x00, 0x00, 0x00, 0x00, 0x18, 0xFE}); // NOPs; 8005 JR $
+    rig.m.z80.cycles_left = 6;
+    breakpoints_set(rig.m.breakpoints, "8002");
+    ASSERT_EQ(machine_run_frame(rig.m, rig.emu.io), 1); // the second NOP spends the slice
+    EXPECT_EQ(debugger_stop_text(debug_take_stop(rig.m.debug), rig.m.z80.stop_pc), "Stopped at breakpoint 8002");
+    const RunOutcome r = debugger_run_to(rig.m, rig.emu.io, 0x8004);
+    EXPECT_EQ(r.message, "Run to Cursor: now at 8004");
+    EXPECT_EQ(rig.m.z80.pc, 0x8004);
+}
+
+TEST(SetPc, AHaltedProcessorLeavesItsHalt) {
+    for (const bool fromTheBox : {true, false}) {
+        Rig rig;
+        rig.count_interrupts();
+        rig.load(0x8000, {0x76}); // HALT
+        rig.load(0x9000, {0x18, 0xFE}); // JR $
+        rig.m.z80.int_state |= kZ80Halted; // as after the HALT at 8000, PC on it
+        if (fromTheBox)
+            ASSERT_TRUE(debugger_set_register(rig.m, "PC", "9000"));
+        else
+            debugger_set_pc(rig.m, 0x9000);
+        EXPECT_FALSE(rig.m.z80.int_state & kZ80Halted);
+        const uint16_t sp = rig.m.z80.sp;
+        // The next interrupt returns to the new PC, not one byte past it.
+        for (int frame = 0; frame < 2; ++frame) ASSERT_EQ(machine_run_frame(rig.m, rig.emu.io), 0);
+        EXPECT_EQ(rig.m.z80.pc, 0x9000);
+        EXPECT_EQ(rig.m.z80.sp, sp);
+        EXPECT_GE(rig.word(0x9100), 2);
+    }
+}
+
 TEST(Watchpoints, ARangeStopsOnlyInside) {
     Rig rig;
     rig.load(0x8000, {

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "files/state_file.h"
 #include "frontend/display_widget.h"
 #include "frontend/frame_driver.h"
 #include "frontend/media.h"
@@ -111,6 +112,46 @@ private slots:
         line = parse({text});
         start({}, false, false, &line);
         QVERIFY(runUntil([&] { return echoShows("HI 42"); }));
+    }
+
+    // A state loaded while a program from the command line still waits for
+    // the machine to start up is the machine now: the program does not
+    // replace it afterwards.
+    void aStateLoadedBeforeTheMachineWasReadyIsKept() {
+        dir_ = std::make_unique<TempDir>();
+        const std::string code = dir_->write("marker.vz", vz_file(0xF1, 0x8000, kMarker));
+        start();
+        const std::string state = dir_->file("early.kstate");
+        QVERIFY(state_save(w_->emulator(), state).done);
+        closeWindow();
+
+        CommandLine line = parse({code});
+        start({}, false, false, &line);
+        QVERIFY(w_->media().starting());
+        QVERIFY(w_->media().open(QString::fromStdString(state), Media::Source::Drop));
+        QVERIFY(!w_->media().starting());
+        QVERIFY(!runUntil([&] { return m().state.memory[0x9000] == 0x5A; }, 400));
+    }
+
+    // A stop signal ends the program cleanly (exit code 0, files finalised by
+    // the normal end), here with the start-up warning about the missing audio
+    // device asked for.
+    void aStopSignalEndsTheProgram() {
+        TempDir dir;
+        QProcess kolt;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("SDL_AUDIODRIVER", "kolt-no-such-driver");
+        kolt.setProcessEnvironment(env);
+        kolt.setWorkingDirectory(QString::fromStdString(dir.file("")));
+        kolt.start(KOLT_BINARY, {});
+        QVERIFY(kolt.waitForStarted(5000));
+        QTest::qWait(3000); // the first frames, then the warning
+        QCOMPARE(kolt.state(), QProcess::Running);
+        kolt.terminate(); // SIGTERM
+        QVERIFY2(kolt.waitForFinished(10000), "kolt did not end on SIGTERM");
+        QCOMPARE(kolt.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kolt.exitCode(), 0);
     }
 
     void dropsOpenAsTheCommandLineDoes() {

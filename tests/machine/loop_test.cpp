@@ -15,6 +15,7 @@
 #include "machine/frame.h"
 #include "machine/machine.h"
 #include "machine/machine_io.h"
+#include "machine/watchpoints.h"
 
 namespace {
 
@@ -177,9 +178,53 @@ TEST(LoopHalt, AHaltCarriedIntoTheNextFrameStillWaitsForTheInterrupt) {
     EXPECT_EQ(m->z80.pc, 0x800A);
     ASSERT_EQ(machine_run_frame(*m, io), 0);
     EXPECT_EQ(m->state.memory[kCounter], 2);
-    // The HALT credited the whole slice at once, so the interrupt came at its
-    // end; the handler was entered with the return address past the HALT.
-    EXPECT_EQ(m->state.memory[m->z80.sp] | m->state.memory[uint16_t(m->z80.sp + 1)] << 8, 0x800B);
+    // The interrupt woke it within the frame: the handler has returned past the HALT.
+    EXPECT_EQ(m->z80.pc, 0x800B);
+    EXPECT_FALSE(m->z80.int_state & kZ80Halted);
+}
+
+// A program that waits for each frame interrupt with HALT, then counts polls of
+// the field sync bit (bit 7 of 6800h, low from the bottom border to the end of
+// the frame) until it rises, and stores the count at 9000h onwards: the count
+// tells where in the video frame the processor woke.
+//   IM 1; LD HL,9000h; EI
+//   8005 HALT; LD DE,0
+//   8009 wait: INC DE; LD A,(6800h); RLA; JR NC,wait
+//   8010 LD (HL),E; INC HL; JR 8005h
+std::vector<uint8_t> wake_counts(Machine& m, MachineIo& io, int frames) {
+    load(m, 0x8000, {0xED, 0x56, 0x21, 0x00, 0x90, 0xFB, 0x76, 0x11, 0x00, 0x00, 0x13, 0x3A, 0x00, 0x68,
+                     0x17, 0x30, 0xF9, 0x73, 0x23, 0x18, 0xF1});
+    load(m, 0x0038, {0xFB, 0xC9}); // EI; RET
+    m.z80.pc = 0x8000;
+    for (int frame = 0; frame < frames; ++frame) {
+        while (machine_run_frame(m, io) != 0) {}
+    }
+    const auto* at = &m.state.memory[0x9000];
+    return {at, at + frames - 10};
+}
+
+TEST(LoopHalt, AHaltedCpuWakesWhenTheInterruptIsRaised) {
+    for (const Config c : kConfigs) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " tv " << c.tv);
+        std::vector<uint8_t> counts[3];
+        for (int how = 0; how < 3; ++how) {
+            auto m = make_machine(c);
+            MachineIo io;
+            // The plain loop, a loop that checks every instruction for a
+            // breakpoint, and the debugger's watched loop.
+            if (how == 1) breakpoints_set(m->breakpoints, "0000");
+            if (how == 2) watch_add(m->debug, Watchpoint{0xA000, 0xA000, kWatchWrite, true});
+            counts[how] = wake_counts(*m, io, 110);
+            ASSERT_EQ(counts[how].size(), 100u);
+            // Six sync lines of 228 T-states from the interrupt to the wrap, a
+            // poll taking 35: about 39 polls, the same every frame.
+            EXPECT_GE(counts[how][0], 30);
+            EXPECT_LE(counts[how][0], 40);
+            EXPECT_EQ(std::count(counts[how].begin(), counts[how].end(), counts[how][0]), 100) << "loop " << how;
+        }
+        EXPECT_EQ(counts[1], counts[0]);
+        EXPECT_EQ(counts[2], counts[0]);
+    }
 }
 
 // The reference for a frame: one instruction at a time, the loop hook after
@@ -414,6 +459,58 @@ TEST(BreakpointRun, StopsAtEachAddressInTheTextAndResumesTheSameFrame) {
     EXPECT_EQ(m->z80.pc, reference->z80.pc);
     EXPECT_EQ(m->z80.sp, reference->z80.sp);
     EXPECT_EQ(m->state.memory[kCounter], reference->state.memory[kCounter]);
+}
+
+TEST(BreakpointRun, OneOnTheFirstInstructionStopsBeforeIt) {
+    auto m = make_machine();
+    MachineIo io;
+    load_idle_loop(*m);
+    breakpoints_set(m->breakpoints, "8000");
+    const int32_t left = m->z80.cycles_left;
+    ASSERT_EQ(machine_run_frame(*m, io), 1);
+    EXPECT_EQ(m->z80.stop_pc, 0x8000);
+    EXPECT_EQ(m->z80.pc, 0x8000);
+    EXPECT_EQ(m->z80.cycles_left, left);
+    EXPECT_EQ(m->debug.stop.reasons, kStopBreakpoint);
+    // Resuming there runs the instruction; the loop never comes back to it.
+    EXPECT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->z80.pc, 0x8001);
+}
+
+TEST(BreakpointRun, OneOnAHaltStopsOnceForEachArrivalAndTheFramesGoOn) {
+    auto m = make_machine();
+    MachineIo io;
+    // IM 1; LD HL,kCounter; EI; 8006 HALT; JR 8006h
+    load(*m, 0x8000, {0xED, 0x56, 0x21, 0x00, 0x90, 0xFB, 0x76, 0x18, 0xFD});
+    load_counting_handler(*m);
+    m->z80.pc = 0x8000;
+    breakpoints_set(m->breakpoints, "8006");
+    int stops = 0;
+    for (int frame = 0; frame < 10; ++frame) {
+        for (int guard = 0; machine_run_frame(*m, io) != 0; ++guard) {
+            ASSERT_LT(guard, 5) << "Run does not get past the HALT";
+            EXPECT_EQ(m->z80.stop_pc, 0x8006);
+            ++stops;
+        }
+    }
+    EXPECT_GE(m->state.memory[kCounter], 9);
+    EXPECT_EQ(stops, m->state.memory[kCounter] + 1); // the first arrival, then one after each interrupt
+}
+
+TEST(BreakpointRun, AStopOnTheSlicesLastInstructionLeavesNoStopBehind) {
+    auto m = make_machine();
+    MachineIo io;
+    load_idle_loop(*m); // DI; JR $ at 8001
+    m->z80.cycles_left = 2;
+    breakpoints_set(m->breakpoints, "8001");
+    ASSERT_EQ(machine_run_frame(*m, io), 1); // DI takes the slice below 0
+    EXPECT_EQ(m->z80.stop_pc, 0x8001);
+    const int32_t scanline = m->state.scanline;
+    breakpoints_clear(m->breakpoints);
+    // The next run runs a whole slice rather than stopping again at once.
+    EXPECT_EQ(machine_run_frame(*m, io), 0);
+    EXPECT_EQ(m->debug.stop.reasons, 0);
+    EXPECT_NE(m->state.scanline, scanline);
 }
 
 TEST(BreakpointRun, DigitsNeedNoSeparators) {

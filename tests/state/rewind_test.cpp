@@ -3,9 +3,12 @@
 // limit thins old history instead of losing the last minute.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "machine/cassette.h"
+#include "machine/machine_parts.h"
 #include "machine/rewind.h"
 #include "state/state_support.h"
 #include "support/tape_signals.h"
@@ -115,6 +118,57 @@ TEST(Rewind, TheTapeStaysWhereItIsNow) {
     // Running on from the past plays on from there.
     run_frames(*e, 0, 10, 4);
     EXPECT_GT(e->m().tape.position, now + 4000);
+}
+
+// A step back restores every byte the parts list calls the machine's, and
+// keeps every byte of the setup and the session as they are now, whatever
+// they hold: the live side is scribbled over between record and step.
+TEST(Rewind, RestoresTheMachinesPartsAndKeepsTheRest) {
+    auto e = fresh_emulator();
+    start_port_program(e->m());
+    RewindHistory history;
+    run_frames(*e, 0, 3, 4);
+    history.record(*e);
+    const auto recorded = std::make_unique<Machine>(e->m());
+    run_frames(*e, 3, 1, 4);
+    history.record(*e);
+    auto* live = reinterpret_cast<uint8_t*>(&e->m());
+    size_t machineBytes = 0, keptBytes = 0;
+    for (const PartRange& p : machine_parts())
+        for (size_t i = p.begin; i < p.end; i += 97) live[i] ^= 0x5A; // differs from the recorded side
+    const auto scribbled = std::make_unique<Machine>(e->m());
+    ASSERT_EQ(history.step_back(*e), 1);
+    const auto* was = reinterpret_cast<const uint8_t*>(recorded.get());
+    const auto* now = reinterpret_cast<const uint8_t*>(scribbled.get());
+    for (const PartRange& p : machine_parts()) {
+        const uint8_t* want = p.part == Part::Machine ? was : now;
+        (p.part == Part::Machine ? machineBytes : keptBytes) += p.end - p.begin;
+        ASSERT_EQ(std::memcmp(live + p.begin, want + p.begin, p.end - p.begin), 0)
+            << "bytes " << p.begin << "-" << p.end << " of part " << int(p.part);
+    }
+    EXPECT_GT(keptBytes, 1000u);
+    EXPECT_GT(machineBytes, 4000000u);
+}
+
+// Rewinding past a disk mount keeps the mounted image's write protection:
+// DOS would otherwise refuse to write to a writable disk.
+TEST(Rewind, TheUsersChoicesAndAttachmentsStay) {
+    auto e = fresh_emulator();
+    RewindHistory history;
+    history.record(*e);
+    record_frames(*e, history, 0, 2, 2);
+    e->m().disk.writeProtect = {0x00, 0x80}; // drive 1 mounted writable
+    e->m().settings.cassetteAudio = 0;
+    ASSERT_TRUE(watch_add(e->m().debug, Watchpoint{0x9000, 0x9001, kWatchWrite, true}));
+    e->m().input.f11Held = true;
+    history.step_back(*e);
+    history.step_back(*e);
+    EXPECT_EQ(e->m().disk.writeProtect[0], 0x00);
+    EXPECT_EQ(e->m().disk.writeProtect[1], 0x80);
+    EXPECT_EQ(e->m().settings.cassetteAudio, 0);
+    EXPECT_EQ(e->m().debug.watchCount, 1);
+    EXPECT_TRUE(e->m().debug.active);
+    EXPECT_TRUE(e->m().input.f11Held);
 }
 
 // A program that paints new contents over the whole of video RAM every frame

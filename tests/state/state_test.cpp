@@ -11,6 +11,7 @@
 #include "files/state_file.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
+#include "machine/machine_parts.h"
 #include "sound/sound.h"
 #include "state/state_support.h"
 #include "support/audio_device_double.h"
@@ -52,7 +53,7 @@ TEST(StateFile, ContinuesAlikeOnEveryModelMemoryAndGraphicsOption) {
     }
 }
 
-TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
+TEST(StateFile, CarriesTypingBanksSoundAndDiskButKeepsTheSessionsBreakpoints) {
     auto e = fresh_emulator(kModelVZ300);
     start_port_program(e->m());
     run_frames(*e, 0, 5, 3);
@@ -106,15 +107,15 @@ TEST(StateFile, CarriesTypingBanksSoundDiskAndBreakpoints) {
     const std::vector<uint8_t> bytes = state_encode(*e);
 
     auto copy = std::make_unique<Emulator>();
+    breakpoints_set(copy->m().breakpoints, "5678");
     ASSERT_TRUE(state_decode(*copy, bytes).done);
     const Machine& m = copy->m();
     EXPECT_STREQ(m.input.typingText.data(), "TYPED LATER\r");
     EXPECT_TRUE(m.input.typingActive);
-    EXPECT_TRUE(breakpoint_at(m.breakpoints, 0x9ABC));
-    EXPECT_FALSE(breakpoint_at(m.breakpoints, 0x9ABD));
-    EXPECT_TRUE(breakpoint_at(m.breakpoints, 0x4321));
-    EXPECT_FALSE(breakpoint_at(m.breakpoints, 0x1000)); // still listed, still off
-    EXPECT_TRUE(breakpoint_listed(m.breakpoints, 0x1000));
+    // The debugger's breakpoints are the session's: the loading side keeps its own.
+    EXPECT_TRUE(breakpoint_at(m.breakpoints, 0x5678));
+    EXPECT_FALSE(breakpoint_at(m.breakpoints, 0x9ABC));
+    EXPECT_FALSE(breakpoint_listed(m.breakpoints, 0x4321));
     EXPECT_EQ(m.disk.trackBuffer[100], 0x5A);
     EXPECT_EQ(m.disk.trackPosition, 321);
     EXPECT_EQ(m.settings.model, kModelVZ300);
@@ -195,6 +196,48 @@ TEST(StateFile, ContinuesWithTheSameNoise) {
     ASSERT_EQ(continued.size(), heard.size());
     const auto differs = std::mismatch(heard.begin(), heard.end(), continued.begin()).first;
     EXPECT_TRUE(differs == heard.end()) << "the noise differs from sample " << (differs - heard.begin());
+}
+
+// The session's parts of the loading side (breakpoints, watchpoints, the
+// display's format and palette, the host's sound streams) are not the
+// state's: a load leaves every byte of them as it was, whatever they hold.
+TEST(StateFile, ALoadLeavesTheSessionsPartsAsTheyAre) {
+    auto e = fresh_emulator(kModelVZ300);
+    start_port_program(e->m());
+    run_frames(*e, 0, 5, 3);
+    const std::vector<uint8_t> bytes = state_encode(*e);
+
+    auto copy = fresh_emulator();
+    run_frames(*copy, 0, 2, 5);
+    auto* live = reinterpret_cast<uint8_t*>(&copy->m());
+    for (const PartRange& p : machine_parts())
+        if (p.part == Part::Session)
+            for (size_t i = p.begin; i < p.end; i += 5) live[i] ^= 0xA5;
+    copy->m().romImageLoaded = true;
+    const auto before = std::make_unique<Machine>(copy->m());
+    ASSERT_TRUE(state_decode(*copy, bytes).done);
+    const auto* was = reinterpret_cast<const uint8_t*>(before.get());
+    for (const PartRange& p : machine_parts()) {
+        if (p.part != Part::Session) continue;
+        EXPECT_EQ(std::memcmp(live + p.begin, was + p.begin, p.end - p.begin), 0)
+            << "bytes " << p.begin << "-" << p.end;
+    }
+    EXPECT_EQ(copy->m().z80.pc, e->m().z80.pc); // and the machine is the state's
+    EXPECT_EQ(copy->m().settings.model, kModelVZ300);
+}
+
+// A state saved with a ROM path relative to one working folder is loaded from
+// another: the path it names is the file that was meant.
+TEST(StateFile, TheRomAndCartridgePathsAreStoredAbsolute) {
+    auto e = fresh_emulator();
+    settings_set_path(e->m().settings.romFile, "roms/vzrom.v20");
+    settings_set_path(e->m().settings.cartridgeFile, "vzdos.rom");
+    const std::vector<uint8_t> bytes = state_encode(*e);
+    const std::string here = std::filesystem::current_path().string();
+    auto copy = std::make_unique<Emulator>();
+    ASSERT_TRUE(state_decode(*copy, bytes, false).done);
+    EXPECT_EQ(settings_path(copy->m().settings.romFile), here + "/roms/vzrom.v20");
+    EXPECT_EQ(settings_path(copy->m().settings.cartridgeFile), here + "/vzdos.rom");
 }
 
 TEST(StateFile, UnusedBanksCostNothing) {
@@ -480,7 +523,7 @@ TEST(StateFile, FirstFormatVersionStillLoads) {
     EXPECT_NE(screen_text(e->m()).find("STATE ONE"), std::string::npos) << screen_text(e->m());
     EXPECT_EQ(e->m().settings.extendedGfx, kGfxGerman);
     EXPECT_EQ(e->m().z80.cycle_period, 71589);
-    EXPECT_TRUE(breakpoint_at(e->m().breakpoints, 0x1234));
+    EXPECT_FALSE(breakpoint_at(e->m().breakpoints, 0x1234)); // its breakpoints were read; the session keeps its own
     EXPECT_FALSE(e->m().input.typingActive);
 
     // Today's writer keeps all that the first version's reader took in, and the
