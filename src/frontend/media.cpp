@@ -20,7 +20,6 @@ namespace {
 
 constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
 constexpr const char* kTapeFiles = "Tapes (*.wav *.cas)";
-constexpr int kStartUpFrames = 250; // 5 s: no ROM we know of takes longer to show READY
 constexpr int kTapeShownEvery = 10; // frames between updates of the cassette's field
 
 // The clipboard's text as the machine can type it: ASCII as it is, anything
@@ -54,12 +53,8 @@ bool Media::open(const QString& path, Source source) {
     switch (media_kind_for(p)) {
     case MediaKind::Program: {
         std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kVzMaxFileSize, bytes))) break;
-        whenReady([this, bytes] {
-            Machine& machine = w_.emulator().m();
-            if (!w_.report(vz_load_bytes(machine, bytes))) return;
-            if (bytes.size() > 21 && bytes[21] != kVzTypeMachineCode) typing_start(machine, "RUN\r");
-        });
+        if (!w_.report(media_read_program(p, bytes))) break;
+        whenReady([this, bytes] { w_.report(media_start_program(w_.emulator().m(), bytes)); });
         opened = true;
         break;
     }
@@ -75,13 +70,8 @@ bool Media::open(const QString& path, Source source) {
         break;
     }
     case MediaKind::Text: {
-        std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes))) break;
-        const std::string text = text_with_returns(std::string(bytes.begin(), bytes.end()));
-        if (text.size() >= kTypingBufferSize) {
-            w_.showError("KOLT", "The text does not fit the typing buffer (65535 bytes).");
-            break;
-        }
+        std::string text;
+        if (!w_.report(media_read_text(p, text))) break;
         whenReady([this, text] { typing_start(w_.emulator().m(), text); });
         opened = true;
         break;
@@ -97,20 +87,14 @@ bool Media::open(const QString& path, Source source) {
     return opened;
 }
 
-bool Media::ready() const { return readySeen_ || framesSinceReset_ >= kStartUpFrames; }
+bool Media::ready() const { return startUp_.ready(); }
 
-void Media::whenReady(std::function<void()> start) {
-    if (ready() && waiting_.empty()) start();
-    else waiting_.push_back(std::move(start));
-}
+void Media::whenReady(std::function<void()> start) { startUp_.whenReady(std::move(start)); }
 
-void Media::machineReset() {
-    framesSinceReset_ = 0;
-    readySeen_ = false;
-}
+void Media::machineReset() { startUp_.machineReset(); }
 
 void Media::stateLoaded() {
-    readySeen_ = true;
+    startUp_.stateLoaded();
     const Emulator& emu = w_.emulator();
     for (int d = 0; d < 2; ++d) {
         const std::string& name = emu.io.disks.name[size_t(d)];
@@ -125,14 +109,7 @@ void Media::stateLoaded() {
 }
 
 void Media::afterFrame() {
-    if (!ready()) {
-        ++framesSinceReset_;
-        readySeen_ = screen_text(w_.emulator().m()).find("READY") != std::string::npos;
-    }
-    if (ready() && !waiting_.empty()) {
-        auto starts = std::exchange(waiting_, {});
-        for (auto& start : starts) start();
-    }
+    startUp_.afterFrame(w_.emulator().m());
     const bool running = tape_running(w_.emulator().m().tape);
     if (running || running != tapeWasRunning_) {
         if (++tapeShownAt_ >= kTapeShownEvery || running != tapeWasRunning_) showTape();
