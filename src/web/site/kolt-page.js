@@ -233,7 +233,6 @@ async function chooseRom(key, input) {
     const file = input.files[0];
     if (!file) return;
     const bytes = new Uint8Array(await file.arrayBuffer());
-    if (key === 'rom' && bytes.length < 8192) return say(file.name + ' is too small to be a system ROM.', true);
     await store(key, bytes);
     say((key === 'rom' ? 'System ROM' : 'Disk ROM') + ' kept in this browser; the machine starts with it.');
     await startMachine();
