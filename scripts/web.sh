@@ -15,7 +15,7 @@ for arg in "$@"; do
 done
 
 bash scripts/deps.sh
-packages=(emscripten node-acorn node-pako nodejs z80asm cmake ninja-build python3)
+packages=(emscripten node-acorn node-pako nodejs npm chromium z80asm cmake ninja-build python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
