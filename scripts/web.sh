@@ -15,11 +15,14 @@ for arg in "$@"; do
 done
 
 bash scripts/deps.sh
-packages=(emscripten node-acorn node-pako nodejs npm chromium z80asm cmake ninja-build python3)
+packages=(emscripten node-acorn node-pako chromium z80asm cmake ninja-build python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node and npm: Debian's, unless a Node with its own npm is installed already.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo=""
