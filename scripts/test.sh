@@ -3,7 +3,9 @@
 #   1. the release build: quick unit tests, then the long checks (Z80 exerciser),
 #      then the frame pacing over a minute of wall time, run alone;
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the fuzz targets built with clang and libFuzzer, each run briefly on its seeds.
+#   3. the fuzz targets built with clang and libFuzzer, each run briefly on its seeds;
+#   4. the web page: built with scripts/web.sh, its WebAssembly core tested in Node
+#      against the release build, and the page in headless Chromium.
 # Between 1 and 2 the Debian package is built from the release build, checked with
 # lintian, installed with its dependencies, run from PATH and removed again.
 # Benchmarks are built (so they keep compiling) but not run; see README.
@@ -32,4 +34,8 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
     -DKOLT_FUZZ=ON -DKOLT_BENCHMARKS=OFF >/dev/null
 cmake --build build/fuzz -j "$jobs" --target kolt_fuzzers
 ctest --test-dir build/fuzz -L fuzz --output-on-failure -j "$jobs"
+echo "== web page (WebAssembly core in Node, the page in headless Chromium)"
+bash scripts/web.sh
+(cd tests/web && npm ci --no-audit --no-fund --ignore-scripts >/dev/null)
+ctest --test-dir build/release -L web --output-on-failure
 echo "All tests passed."

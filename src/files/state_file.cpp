@@ -1,7 +1,5 @@
 #include "files/state_file.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <memory>
 
 #include "files/file_io.h"
+#include "files/section_codec.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
 #include "machine/emulator.h"
@@ -578,10 +577,8 @@ std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model,
                                 const std::vector<StateSection>& sections) {
     Writer payload;
     for (const StateSection& s : sections) {
-        uLongf stored = compressBound(uLong(s.body.size()));
-        std::vector<uint8_t> packed(stored);
-        if (compress2(packed.data(), &stored, s.body.data(), uLong(s.body.size()), Z_BEST_SPEED) != Z_OK)
-            stored = 0; // cannot happen with a bound-sized buffer; the reader would refuse the section
+        const std::vector<uint8_t> packed = section_compress(s.body);
+        const size_t stored = packed.size(); // 0 only on failure; the reader would refuse the section
         payload.u8(uint8_t(s.name.size()));
         payload.raw(s.name.data(), s.name.size());
         payload.u16(s.version);
@@ -594,7 +591,7 @@ std::vector<uint8_t> state_join(uint32_t formatVersion, uint32_t model,
     file.u32(formatVersion);
     file.u32(model);
     file.u32(uint32_t(payload.bytes.size()));
-    file.u32(uint32_t(crc32(0, payload.bytes.data(), uInt(payload.bytes.size()))));
+    file.u32(section_crc32(payload.bytes));
     file.raw(payload.bytes.data(), payload.bytes.size());
     return std::move(file.bytes);
 }
@@ -614,7 +611,7 @@ std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vec
     if (file.size() - kHeaderSize < size) return "The state file is incomplete (truncated).";
     if (file.size() - kHeaderSize > size) return damaged("bytes after its end");
     const std::span<const uint8_t> payload = file.subspan(kHeaderSize);
-    if (crc32(0, payload.data(), uInt(payload.size())) != le32(file.data() + 20))
+    if (section_crc32(payload) != le32(file.data() + 20))
         return damaged("checksum mismatch");
 
     size_t at = 0;
@@ -635,11 +632,8 @@ std::string state_split(std::span<const uint8_t> file, uint32_t& model, std::vec
         rawTotal += raw;
         if (raw > kMaxRawSection || rawTotal > 4 * uint64_t(kMaxRawSection))
             return damaged("section \"" + s.name + "\" is too large");
-        s.body.resize(raw);
-        uLongf got = raw;
-        // uncompress never writes past `got`, whatever the input claims.
-        const int z = uncompress(s.body.data(), &got, &payload[at], stored);
-        if (z != Z_OK || got != raw) return damaged("section \"" + s.name + "\" does not decompress");
+        if (!section_uncompress(payload.subspan(at, stored), raw, s.body))
+            return damaged("section \"" + s.name + "\" does not decompress");
         at += stored;
         sections.push_back(std::move(s));
     }

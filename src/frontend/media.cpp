@@ -21,7 +21,6 @@ namespace {
 
 constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
 constexpr const char* kTapeFiles = "Tapes (*.wav *.cas)";
-constexpr int kStartUpFrames = 250; // 5 s: no ROM we know of takes longer to show READY
 constexpr int kTapeShownEvery = 10; // frames between updates of the cassette's field
 
 // The clipboard's text as the machine can type it: ASCII as it is, anything
@@ -55,14 +54,11 @@ bool Media::open(const QString& path, Source source) {
     switch (media_kind_for(p)) {
     case MediaKind::Program: {
         std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kVzMaxFileSize, bytes), path)) break;
+        if (!w_.report(media_read_program(p, bytes), path)) break;
         // Only a file that was opened joins the recent files, and some are
         // found wanting only when the machine is ready for them.
         whenReady([this, bytes, path] {
-            Machine& machine = w_.emulator().m();
-            if (!w_.report(vz_load_bytes(machine, bytes), path)) return;
-            recent_->add(path);
-            if (bytes.size() > 21 && bytes[21] != kVzTypeMachineCode) typing_start(machine, "RUN\r");
+            if (w_.report(media_start_program(w_.emulator().m(), bytes), path)) recent_->add(path);
         });
         return true;
     }
@@ -79,13 +75,8 @@ bool Media::open(const QString& path, Source source) {
         break;
     }
     case MediaKind::Text: {
-        std::vector<uint8_t> bytes;
-        if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes), path)) break;
-        const std::string text = text_with_returns(std::string(bytes.begin(), bytes.end()));
-        if (text.size() >= kTypingBufferSize) {
-            w_.showError("KOLT", "Cannot type " + path + ": the text does not fit the typing buffer (65535 bytes).");
-            break;
-        }
+        std::string text;
+        if (!w_.report(media_read_text(p, text), path)) break;
         whenReady([this, text] { typing_start(w_.emulator().m(), text); });
         opened = true;
         break;
@@ -101,21 +92,14 @@ bool Media::open(const QString& path, Source source) {
     return opened;
 }
 
-bool Media::ready() const { return readySeen_ || framesSinceReset_ >= kStartUpFrames; }
+bool Media::ready() const { return startUp_.ready(); }
 
-void Media::whenReady(std::function<void()> start) {
-    if (ready() && waiting_.empty()) start();
-    else waiting_.push_back(std::move(start));
-}
+void Media::whenReady(std::function<void()> start) { startUp_.whenReady(std::move(start)); }
 
-void Media::machineReset() {
-    framesSinceReset_ = 0;
-    readySeen_ = false;
-}
+void Media::machineReset() { startUp_.machineReset(); }
 
 void Media::stateLoaded() {
-    readySeen_ = true;
-    waiting_.clear(); // the state is the machine now: what waited to start in the old one would replace it
+    startUp_.stateLoaded(); // the state is the machine now: what waited to start in the old one would replace it
     const Emulator& emu = w_.emulator();
     for (int d = 0; d < 2; ++d) {
         const std::string& name = emu.io.disks.name[size_t(d)];
@@ -130,14 +114,7 @@ void Media::stateLoaded() {
 }
 
 void Media::afterFrame() {
-    if (!ready()) {
-        ++framesSinceReset_;
-        readySeen_ = screen_text(w_.emulator().m()).find("READY") != std::string::npos;
-    }
-    if (ready() && !waiting_.empty()) {
-        auto starts = std::exchange(waiting_, {});
-        for (auto& start : starts) start();
-    }
+    startUp_.afterFrame(w_.emulator().m());
     const bool running = tape_running(w_.emulator().m().tape);
     if (running || running != tapeWasRunning_) {
         if (++tapeShownAt_ >= kTapeShownEvery || running != tapeWasRunning_) showTape();

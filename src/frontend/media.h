@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "files/file_outcome.h"
+#include "files/media_open.h"
 
 class MainWindow;
 class RecentFiles;
@@ -62,7 +63,7 @@ public:
     // re-attached.
     void stateLoaded();
     // Something waits for the machine to be ready.
-    bool starting() const { return !waiting_.empty(); }
+    bool starting() const { return startUp_.waiting(); }
 
     RecentFiles& recent() { return *recent_; }
 
@@ -75,9 +76,7 @@ private:
 
     MainWindow& w_;
     RecentFiles* recent_;
-    std::vector<std::function<void()>> waiting_;
-    int framesSinceReset_ = 0;
-    bool readySeen_ = false;
+    MediaStartUp startUp_;
     QString tapeName_;
     QString tapeState_;
     bool tapeWasRunning_ = false;
