@@ -35,6 +35,7 @@ enum class Command : int {
     JoystickKeypad = 40005, JoystickGamepad = 40006,
     SaveState = 40007, LoadState = 40008, QuickSave = 40009, QuickLoad = 40010, NextSlot = 40011,
     PreviousSlot = 40012, RewindSecond = 40013,
+    LoadBas = 40101, ExportListing = 40102, CopyScreenText = 40103,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.

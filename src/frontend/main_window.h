@@ -92,6 +92,9 @@ public:
     std::function<QString(const FileDialogRequest&)> chooseFile;
     std::function<void(const QString& caption, const QString& text)> showError;
     std::function<void(const QString& caption, const QString& text)> showWarning;
+    // A question with buttons; returns the index of the one chosen (the last
+    // one is the answer to Escape), or -1.
+    std::function<int(const QString& caption, const QString& text, const QStringList& choices)> askChoice;
     // Replaceable for tests: running the debugger dialog.
     std::function<void()> runDebuggerDialog;
     // Called once, when the first frame has been presented.
