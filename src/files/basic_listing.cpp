@@ -272,7 +272,8 @@ FileOutcome basic_listing(std::span<const uint8_t> program, std::string& text, s
 FileOutcome basic_program(std::string_view listing, uint16_t start, std::vector<uint8_t>& program) {
     std::map<uint32_t, std::vector<uint8_t>> lines;
     size_t lineNo = 0;
-    size_t pos = 0;
+    // Editors may begin a file with a byte-order mark and old ones end it with Ctrl+Z.
+    size_t pos = listing.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
     while (pos < listing.size()) {
         size_t end = listing.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) end = listing.size();
@@ -282,7 +283,7 @@ FileOutcome basic_program(std::string_view listing, uint16_t start, std::vector<
         if (pos < listing.size()) ++pos;
         ++lineNo;
 
-        size_t i = line.find_first_not_of(" \t");
+        size_t i = line.find_first_not_of(" \t\x1A");
         if (i == std::string_view::npos) continue; // a blank line
         const std::string where = "Line " + number_text(lineNo) + " of the listing";
         if (!std::isdigit(static_cast<unsigned char>(line[i])))

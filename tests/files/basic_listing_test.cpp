@@ -80,7 +80,7 @@ TEST(BasicListing, TypingRules) {
 }
 
 TEST(BasicListing, LinesAreSortedTheLastOfANumberKeptAndANumberAloneDeletes) {
-    const Bytes p = program_of("  30 END\r\n10 CLS\r\n\r\n20 X\n30 STOP\r5 NEW\n5\n");
+    const Bytes p = program_of("\xEF\xBB\xBF  30 END\r\n10 CLS\r\n\r\n20 X\n30 STOP\r5 NEW\n5\n\x1A");
     EXPECT_EQ(p, stored({{10, {0x84}}, {20, {0x58}}, {30, {0x94}}}));
     EXPECT_EQ(program_of(""), (Bytes{0, 0}));
     // The links follow the start given.
