@@ -138,7 +138,7 @@ Media::Typing Media::typeOrStore(const std::string& text) {
         "KOLT",
         QString("A line of this text has %1 characters. The machine's line input takes %2 and drops the rest "
                 "without a word.\n\nStore the text as a BASIC listing instead? Its lines then replace the "
-                "program in memory whole, as the ROM stores them.")
+                "program in memory, stored as the ROM stores typed lines, none of them cut.")
             .arg(longest)
             .arg(kLineInputLength),
         {"Store as Listing", "Type Anyway", "Cancel"});
