@@ -12,6 +12,7 @@
 #include "debugger/disassembler.h"
 #include "debugger/stepping.h"
 #include "debugger/symbols.h"
+#include "files/basic_listing.h"
 #include "files/config.h"
 #include "files/file_io.h"
 #include "files/media_files.h"
@@ -123,6 +124,20 @@ private:
         return s;
     }
 
+    // A listing is stored as the ROM stores typed lines, then the program is
+    // in memory as a loaded BASIC .vz is.
+    FileOutcome load_listing(const std::string& path) {
+        std::string text;
+        const FileOutcome read = basic_read_listing_text(path, text);
+        return read.done ? basic_store_listing(m(), text) : read;
+    }
+
+    static FileOutcome convert_listing(const std::string& from, const std::string& to, TapeProgram& p) {
+        const FileOutcome read = basic_listing_file(from) ? basic_read_listing_file(from, p) : tape_read_program(from, p);
+        if (!read.done) return read;
+        return basic_listing_file(to) ? basic_write_listing_file(to, p) : tape_write_program(to, p);
+    }
+
     bool check(const FileOutcome& r, const std::string& what) {
         if (!r.message.empty()) err_ << what << ": " << r.message << "\n";
         return r.done;
@@ -217,8 +232,10 @@ int Script::run(const std::vector<std::string>& args) {
             while (running && m().input.typingActive) running = frame();
             for (int f = 0; running && f < kFramesAfterTyping; ++f) running = frame();
         } else if (opt == "--load") {
-            const std::string* path = value("a .vz file");
-            if (!path || !check(vz_load(m(), *path), "--load")) return path ? kExitFailed : kExitUsage;
+            const std::string* path = value("a .vz or .bas file");
+            if (!path) return kExitUsage;
+            if (!check(media_kind_for(*path) == MediaKind::Listing ? load_listing(*path) : vz_load(m(), *path), "--load"))
+                return kExitFailed;
         } else if (opt == "--disk1" || opt == "--disk2") {
             const std::string* path = value("a disk image");
             if (!path) return kExitUsage;
@@ -248,13 +265,21 @@ int Script::run(const std::vector<std::string>& args) {
             const std::string* to = from ? value("an output file") : nullptr;
             if (!to) return kExitUsage;
             for (const std::string* path : {from, to}) {
-                if (tape_file_kind(*path) == TapeFileKind::other) {
-                    err_ << "--convert: cannot tell the format of " << *path << " from its extension (.vz, .cas or .wav)\n";
+                if (tape_file_kind(*path) == TapeFileKind::other && !basic_listing_file(*path)) {
+                    err_ << "--convert: cannot tell the format of " << *path
+                         << " from its extension (.vz, .cas, .wav, .bas or .txt)\n";
                     return kExitUsage;
                 }
             }
+            if (basic_listing_file(*from) && basic_listing_file(*to)) {
+                err_ << "--convert: both files are listings; one of them must be a program (.vz, .cas or .wav)\n";
+                return kExitUsage;
+            }
             TapeProgram p;
-            if (!check(tape_convert(*from, *to, &p), "--convert")) return kExitFailed;
+            if (!check(basic_listing_file(*from) || basic_listing_file(*to) ? convert_listing(*from, *to, p)
+                                                                          : tape_convert(*from, *to, &p),
+                       "--convert"))
+                return kExitFailed;
             char range[48];
             std::snprintf(range, sizeof range, "0x%04X, %zu bytes", p.start, p.data.size());
             out_ << "Converted " << *from << " to " << *to << ": "
@@ -339,6 +364,10 @@ int Script::run(const std::vector<std::string>& args) {
             if (!r.done) return kExitFailed;
         } else if (opt == "--print-screen") {
             out_ << screen_text(m());
+        } else if (opt == "--print-listing") {
+            std::string text;
+            check(basic_listing_of_memory(m(), text), "--print-listing");
+            out_ << text;
         } else {
             err_ << "Unknown option " << opt << "\n" << headless_usage();
             return kExitUsage;
@@ -364,7 +393,8 @@ const char* headless_usage() {
            "  --reset              reset the machine\n"
            "  --frames N           run N frames (1/50 s of emulated time each)\n"
            "  --type TEXT          type TEXT as Paste does (\\r is RETURN), running the frames it needs\n"
-           "  --load FILE.vz       load a VZ program (machine code starts at once)\n"
+           "  --load FILE          load a VZ program (machine code starts at once), or a BASIC\n"
+           "                       listing (.bas) stored as the ROM stores typed lines\n"
            "  --disk1 FILE, --disk2 FILE   mount a disk image\n"
            "  --tape-play FILE     play a tape into the cassette input: a WAV (8, 16, 24 or 32-bit\n"
            "                       PCM or float, any channels, 8000-192000 Hz) or a .cas file\n"
@@ -372,11 +402,13 @@ const char* headless_usage() {
            "  --tape-stop          stop playing or recording\n"
            "  --convert IN OUT     convert a program between .vz, .cas and .wav (each by its\n"
            "                       extension): a recording is decoded and its checksum checked;\n"
-           "                       a .wav is written as the ROM records, 22050 Hz 8-bit mono\n"
+           "                       a .wav is written as the ROM records, 22050 Hz 8-bit mono;\n"
+           "                       a BASIC program to or from its listing (.bas or .txt)\n"
            "  --printer FILE       send printer output to FILE\n"
            "  --screenshot FILE    write the 320 x 240 picture as PNG\n"
            "  --dump-memory FILE   write the 64 KB the processor sees (video RAM: its bank)\n"
            "  --print-screen       print the 16 x 32 text screen\n"
+           "  --print-listing      print the BASIC program in memory as LIST shows it\n"
            "  --save-state FILE    save the whole machine as a .kstate file\n"
            "  --load-state FILE    continue from a .kstate file (its disks, tape and printer\n"
            "                       are re-attached; those missing are named on standard error)\n"

@@ -130,6 +130,7 @@ MediaKind media_kind_for(const std::string& path) {
     if (ext == "dsk") return MediaKind::Disk;
     if (ext == "txt") return MediaKind::Text;
     if (ext == "kstate") return MediaKind::State;
+    if (ext == "bas") return MediaKind::Listing;
     return MediaKind::Unknown;
 }
 

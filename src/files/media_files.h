@@ -49,8 +49,9 @@ FileOutcome text_load(Machine& m, const std::string& path, bool hostLineEnds = f
 FileOutcome printer_map(MachineIo& io, const std::string& chosen, std::string* used = nullptr);
 
 // What a file given on the command line or dropped on the window is opened as,
-// by its extension in any case: .vz, .wav or .cas, .dsk, .txt, .kstate.
-enum class MediaKind { Unknown, Program, Tape, Disk, Text, State };
+// by its extension in any case: .vz, .wav or .cas, .dsk, .txt, .kstate, and
+// .bas (a BASIC listing).
+enum class MediaKind { Unknown, Program, Tape, Disk, Text, State, Listing };
 MediaKind media_kind_for(const std::string& path);
 
 // The printer and tape files get ".txt" and ".wav" when the chosen path holds

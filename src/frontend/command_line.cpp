@@ -57,7 +57,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
             return fail("Only one file can be opened at start-up: " + *line.file + " and " + arg);
         } else {
             if (media_kind_for(arg) == MediaKind::Unknown)
-                return fail("Cannot open " + arg + ": KOLT opens .vz, .wav, .cas, .dsk, .txt and .kstate files");
+                return fail("Cannot open " + arg + ": KOLT opens .vz, .wav, .cas, .dsk, .txt, .bas and .kstate files");
             if (!readable(arg)) return fail("Cannot open " + arg);
             line.file = arg;
         }
@@ -70,7 +70,8 @@ const char* command_line_usage() {
     return "Usage: kolt [OPTION]... [FILE]\n"
            "The VZ200/VZ300 emulator. FILE is opened by its kind: a .vz program is loaded and run,\n"
            "a .wav or .cas tape is played with CRUN typed, a .dsk disk is mounted in drive 1,\n"
-           "a .txt file is typed in, a .kstate state is loaded.\n"
+           "a .txt file is typed in, a .bas listing is stored into memory and run, a .kstate state\n"
+           "is loaded.\n"
            "  --rom FILE           the system ROM image for this run\n"
            "  --cartridge FILE     the cartridge image for this run (enables the cartridge)\n"
            "  --no-cartridge       no cartridge for this run\n"

@@ -14,6 +14,8 @@ using F = SettingField;
 constexpr CommandInfo kCommands[] = {
     {C::LoadVz, "&File|Load VZ", G::None, F::None, 0, false, 0},
     {C::SaveVz, "&File|Save VZ", G::None, F::None, 0, false, 1},
+    {C::LoadBas, "&File|Load BAS"},
+    {C::ExportListing, "&File|Export BASIC Listing"},
     {C::LoadTxt, "&File|Load TXT", G::None, F::None, 0, true},
     {C::MountDrive1, "&File|Disk|Mount|Drive 1", G::None, F::None, 0, false, 4},
     {C::MountDrive2, "&File|Disk|Mount|Drive 2", G::None, F::None, 0, false, 5},
@@ -42,6 +44,7 @@ constexpr CommandInfo kCommands[] = {
     {C::Pause, "&File|Pause", G::None, F::None, 0, false, -1, false, "F5", true},
     {C::Exit, "&File|E&xit"},
     {C::Paste, "Edit|Paste", G::None, F::None, 0, false, 2, false, "F3"},
+    {C::CopyScreenText, "Edit|Copy Screen Text"},
     {C::SizeX1, "Options|Screen Size|x1", G::ScreenSize, F::None, 0, false, -1, true},
     {C::SizeX2, "Options|Screen Size|x2", G::ScreenSize},
     {C::SizeX3, "Options|Screen Size|x3", G::ScreenSize},

@@ -36,6 +36,7 @@ enum class Command : int {
     SaveState = 40007, LoadState = 40008, QuickSave = 40009, QuickLoad = 40010, NextSlot = 40011,
     PreviousSlot = 40012, RewindSecond = 40013, KeyboardByCharacter = 40014, KeyboardByPosition = 40015,
     Volume = 40016, OpenSettings = 40017, KeyboardHelp = 40018,
+    LoadBas = 40101, ExportListing = 40102, CopyScreenText = 40103,
 };
 
 // Check-mark groups: exactly one item of a group carries the mark.

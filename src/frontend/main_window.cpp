@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -153,6 +154,14 @@ MainWindow::MainWindow(SdlAudio* audio, QWidget* parent)
     runSettingsDialog = [this] {
         SettingsDialog dialog(*this, this);
         dialog.exec();
+    };
+    askChoice = [this](const QString& caption, const QString& text, const QStringList& choices) {
+        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, this);
+        QList<QAbstractButton*> buttons;
+        for (const QString& c : choices) buttons << box.addButton(c, QMessageBox::AcceptRole);
+        box.setEscapeButton(buttons.isEmpty() ? nullptr : buttons.back());
+        box.exec();
+        return int(buttons.indexOf(box.clickedButton()));
     };
     runDebuggerDialog = [this] {
         DebuggerDialog dialog(emu_, this);
@@ -542,6 +551,9 @@ void MainWindow::runCommand(Command id) {
     case Command::LoadVz: media_->loadVz(); break;
     case Command::SaveVz: media_->saveVz(); break;
     case Command::LoadTxt: media_->loadText(); break;
+    case Command::LoadBas: media_->loadBas(); break;
+    case Command::ExportListing: media_->exportListing(); break;
+    case Command::CopyScreenText: media_->copyScreenText(); break;
     case Command::MountDrive1: media_->mountDrive(0); break;
     case Command::MountDrive2: media_->mountDrive(1); break;
     case Command::UnmountDrive1: media_->unmountDrive(0); break;

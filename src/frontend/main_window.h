@@ -111,6 +111,9 @@ public:
     std::function<void(const QString& caption, const QString& text)> showNotice;
     // Replaceable for tests: running the settings dialog.
     std::function<void()> runSettingsDialog;
+    // A question with buttons; returns the index of the one chosen (the last
+    // one is the answer to Escape), or -1.
+    std::function<int(const QString& caption, const QString& text, const QStringList& choices)> askChoice;
     // Replaceable for tests: running the debugger dialog.
     std::function<void()> runDebuggerDialog;
     // Replaceable for tests: a question answered Yes (true) or No.

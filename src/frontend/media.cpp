@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
+#include "files/basic_listing.h"
 #include "files/file_io.h"
 #include "files/media_files.h"
 #include "files/vz_file.h"
@@ -22,6 +25,18 @@ namespace {
 constexpr const char* kAllFiles = "All files (*)"; // ROM dumps often have no extension
 constexpr const char* kTapeFiles = "Tapes (*.wav *.cas)";
 constexpr int kTapeShownEvery = 10; // frames between updates of the cassette's field
+constexpr size_t kLineInputLength = 64; // characters the ROM's line input takes; it drops the rest
+constexpr const char* kListingFiles = "BAS files (*.bas)";
+
+// The longest line of a text, lines ended by CR or LF.
+size_t longest_line(const std::string& text) {
+    size_t longest = 0, run = 0;
+    for (const char c : text) {
+        run = c == '\r' || c == '\n' ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
 
 // The clipboard's text as the machine can type it: ASCII as it is, anything
 // beyond (which has no key) as a byte that presses nothing.
@@ -77,19 +92,57 @@ bool Media::open(const QString& path, Source source) {
     case MediaKind::Text: {
         std::string text;
         if (!w_.report(media_read_text(p, text), path)) break;
-        whenReady([this, text] { typing_start(w_.emulator().m(), text); });
-        opened = true;
+        const Typing choice = typeOrStore(text);
+        if (choice == Typing::Type) whenReady([this, text] { typing_start(w_.emulator().m(), text); });
+        opened = choice != Typing::Nothing;
         break;
     }
+    case MediaKind::Listing:
+        opened = openListing(path);
+        break;
     case MediaKind::State:
         opened = w_.states().load(path);
         break;
     case MediaKind::Unknown:
-        w_.showError("KOLT", "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk, .txt and .kstate files.");
+        w_.showError("KOLT",
+                     "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk, .txt, .bas and .kstate files.");
         break;
     }
     if (opened) recent_->add(path);
     return opened;
+}
+
+// A listing is checked at once, so a bad line is reported before anything
+// waits, and stored into memory once the machine is ready, then run.
+bool Media::openListing(const QString& path) {
+    std::string text;
+    std::vector<uint8_t> program;
+    if (!w_.report(basic_read_listing_text(path.toStdString(), text), path)) return false;
+    if (!w_.report(basic_program(text, kBasicProgramAddress, program), path)) return false;
+    whenReady([this, text] {
+        Machine& machine = w_.emulator().m();
+        if (w_.report(basic_store_listing(machine, text))) typing_start(machine, "RUN\r");
+    });
+    return true;
+}
+
+Media::Typing Media::typeOrStore(const std::string& text) {
+    const size_t longest = longest_line(text);
+    if (longest <= kLineInputLength) return Typing::Type;
+    const int choice = w_.askChoice(
+        "KOLT",
+        QString("A line of this text has %1 characters. The machine's line input takes %2 and drops the rest "
+                "without a word.\n\nStore the text as a BASIC listing instead? Its lines then replace the "
+                "program in memory, stored as the ROM stores typed lines, none of them cut.")
+            .arg(longest)
+            .arg(kLineInputLength),
+        {"Store as Listing", "Type Anyway", "Cancel"});
+    if (choice == 1) return Typing::Type;
+    if (choice != 0) return Typing::Nothing;
+    std::vector<uint8_t> program;
+    if (!w_.report(basic_program(text, kBasicProgramAddress, program))) return Typing::Nothing;
+    whenReady([this, text] { w_.report(basic_store_listing(w_.emulator().m(), text)); });
+    return Typing::Stored;
 }
 
 bool Media::ready() const { return startUp_.ready(); }
@@ -152,13 +205,42 @@ void Media::saveVz() {
 void Media::loadText() {
     const QString path = w_.chooseFile({FileDialogRequest::Open, "TXT files (*.txt)"});
     if (path.isEmpty()) return;
-    if (w_.report(text_load(w_.emulator().m(), path.toStdString(), true), path)) recent_->add(path);
+    const std::string p = path.toStdString();
+    std::vector<uint8_t> bytes;
+    if (!w_.report(read_file_limited(p, kTypingBufferSize - 1, bytes), path)) return;
+    const Typing choice = typeOrStore(text_with_returns(std::string(bytes.begin(), bytes.end())));
+    if (choice == Typing::Nothing) return;
+    if (choice == Typing::Stored || w_.report(text_load(w_.emulator().m(), p, true), path)) recent_->add(path);
+}
+
+void Media::loadBas() {
+    const QString path = w_.chooseFile({FileDialogRequest::Open, kListingFiles});
+    if (!path.isEmpty()) open(path, Source::Menu);
+}
+
+void Media::exportListing() {
+    std::string text;
+    const FileOutcome listed = basic_listing_of_memory(w_.emulator().m(), text);
+    if (text.empty()) {
+        w_.showError("KOLT", "There is no BASIC program in memory to export.");
+        return;
+    }
+    QString path = w_.chooseFile({FileDialogRequest::Save, kListingFiles});
+    if (path.isEmpty()) return;
+    if (!QFileInfo(path).fileName().contains('.')) path += ".bas";
+    if (w_.report(write_file_atomic(path.toStdString(), std::vector<uint8_t>(text.begin(), text.end())), path))
+        w_.report(listed);
+}
+
+void Media::copyScreenText() {
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(screen_text(w_.emulator().m())));
 }
 
 void Media::paste() {
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty()) return;
     const std::string bytes = text_with_returns(clipboard_bytes(text));
+    if (typeOrStore(bytes) != Typing::Type) return;
     if (!typing_start(w_.emulator().m(), bytes))
         w_.showError("KOLT", "The clipboard's text is too long to type in (more than 65535 bytes).");
 }

@@ -4,7 +4,8 @@
 //
 // A file opened by its kind is started too: a .vz program is loaded and run
 // (a BASIC program gets RUN typed), a .wav or .cas tape is played with CRUN
-// typed, a .dsk disk is mounted, a .txt file is typed. A program, tape or
+// typed, a .dsk disk is mounted, a .txt file is typed, and a .bas listing is
+// stored as the ROM stores typed lines and run. A program, tape or
 // text opened while the machine is still starting up after a reset waits
 // until it is ready: until the BASIC ROM shows READY, or 5 s of emulated time
 // where no ROM ever does (the built-in program).
@@ -41,6 +42,9 @@ public:
     void loadVz();
     void saveVz();
     void loadText();
+    void loadBas();
+    void exportListing();
+    void copyScreenText();
     void mountDrive(int drive);
     void unmountDrive(int drive);
     void playTape();
@@ -70,6 +74,12 @@ public:
 private:
     bool play(const QString& path);
     void keepImage(const QString& path, bool rom);
+    // Whether to type a text: when a line is longer than the machine's line
+    // input takes, the user may store it as a listing instead (done here,
+    // once the machine is ready) or give up.
+    enum class Typing { Type, Stored, Nothing };
+    Typing typeOrStore(const std::string& text);
+    bool openListing(const QString& path);
     bool ready() const;
     void whenReady(std::function<void()> start);
     void showTape();

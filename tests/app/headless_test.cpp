@@ -317,3 +317,57 @@ TEST(Headless, StateErrorsAndMissingAttachments) {
     EXPECT_NE(partly.err.find("could not be re-attached: " + dir.file("gone.dsk") + "."), std::string::npos)
         << partly.err;
 }
+
+TEST(Headless, ConvertsBasicListingsBothWays) {
+    TempDir dir;
+    const std::string typed = "20 end\r\n10 ?\"A B\":PRINTX:GOTO10 'HI FOR\r\n";
+    dir.write("prog.bas", std::vector<uint8_t>(typed.begin(), typed.end()));
+    Outcome r = run_in(dir, "--convert prog.bas prog.vz --convert prog.vz prog.wav --convert prog.wav back.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+
+    std::vector<uint8_t> vz(24, 0);
+    std::memcpy(vz.data(), "VZF0PROG", 8);
+    vz[21] = 0xF0;
+    vz[22] = 0xE9;
+    vz[23] = 0x7A;
+    const std::vector<uint8_t> program = {
+        0x05, 0x7B, 0x0A, 0x00, 0xB2, 0x22, 0x41, 0x20, 0x42, 0x22, 0x3A, 0xB2, 0x58, 0x3A, 0x8D, 0x31, 0x30,
+        0x20, 0x3A, 0x93, 0xFB, 0x48, 0x49, 0x20, 0x46, 0x4F, 0x52, 0x00, 0x0B, 0x7B, 0x14, 0x00, 0x80, 0x00,
+        0x00, 0x00};
+    vz.insert(vz.end(), program.begin(), program.end());
+    EXPECT_EQ(TempDir::read(dir.file("prog.vz")), vz);
+    const std::string listing = "10 PRINT\"A B\":PRINTX:GOTO10 'HI FOR\n20 END\n";
+    const std::vector<uint8_t> back = TempDir::read(dir.file("back.txt"));
+    EXPECT_EQ(std::string(back.begin(), back.end()), listing);
+
+    // Straight into memory, and listed from there.
+    r = run_in(dir, "--load prog.bas --print-listing");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, listing);
+
+    // Machine code appended to a BASIC loader: listed, with how much is left out.
+    std::vector<uint8_t> loader = vz;
+    loader.insert(loader.end(), {0x3E, 0x01, 0xC3, 0x00, 0x80, 0xC9});
+    dir.write("loader.vz", loader);
+    r = run_in(dir, "--convert loader.vz loader.bas");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("6 bytes after the program's end"), std::string::npos) << r.err;
+    EXPECT_EQ(TempDir::read(dir.file("loader.bas")), back);
+
+    // Machine code has no listing; a bad listing names its line; neither writes a file.
+    std::vector<uint8_t> code = vz;
+    code[21] = 0xF1;
+    dir.write("code.vz", code);
+    r = run_in(dir, "--convert code.vz code.bas");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("machine code"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(dir.file("code.bas")).good());
+    const std::string bad = "10 CLS\n20 REM" + std::string(300, 'X') + "\n";
+    dir.write("bad.bas", std::vector<uint8_t>(bad.begin(), bad.end()));
+    r = run_in(dir, "--convert bad.bas bad.cas");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Line 2 of the listing"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(dir.file("bad.cas")).good());
+    EXPECT_EQ(run_in(dir, "--convert prog.bas prog.txt").exitCode, 2);
+}

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "files/state_file.h"
+#include "files/basic_listing.h"
 #include "frontend/display_widget.h"
 #include "frontend/frame_driver.h"
 #include "frontend/media.h"
@@ -152,6 +153,55 @@ private slots:
         QVERIFY2(kolt.waitForFinished(10000), "kolt did not end on SIGTERM");
         QCOMPARE(kolt.exitStatus(), QProcess::NormalExit);
         QCOMPARE(kolt.exitCode(), 0);
+    }
+
+    // A listing is stored straight into memory and run; what is in memory
+    // comes back out as a listing, and the screen as text.
+    void listingsOpenExportAndTheScreenCopies() {
+        dir_ = std::make_unique<TempDir>();
+        const std::string listing = "20 END\n10 CLS\n";
+        const std::string bas = dir_->write("prog.bas", std::vector<uint8_t>(listing.begin(), listing.end()));
+        CommandLine line = parse({bas});
+        start({}, false, false, &line);
+        QVERIFY(runUntil([&] { return echoShows("RUN"); })); // stored, then RUN typed
+        const std::vector<uint8_t> stored = {0xEF, 0x7A, 0x0A, 0x00, 0x84, 0x00, 0xF5, 0x7A,
+                                             0x14, 0x00, 0x80, 0x00, 0x00, 0x00};
+        QVERIFY(std::equal(stored.begin(), stored.end(), m().state.memory.begin() + 0x7AE9));
+        QCOMPARE(memory_word(m(), 0x78F9), uint16_t(0x7AF7));
+        QVERIFY(menuItem("File|Recent Files")->menu()->actions()[0]->text().endsWith("prog.bas"));
+
+        nextFile_ = QString::fromStdString(dir_->file("out"));
+        trigger("File|Export BASIC Listing");
+        QCOMPARE(lastRequest_.kind, FileDialogRequest::Save);
+        const std::vector<uint8_t> out = TempDir::read(dir_->file("out.bas"));
+        QCOMPARE(std::string(out.begin(), out.end()), std::string("10 CLS\n20 END\n"));
+
+        trigger("Edit|Copy Screen Text");
+        const QStringList rows = QApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 16);
+        for (const QString& row : rows) QCOMPARE(row.size(), 32);
+        QVERIFY(rows.contains("RUN" + QString(29, ' '))); // the echo of what was typed
+
+        // A pasted line the machine's input would cut: asked, and stored instead.
+        QVERIFY(runUntil([&] { return !m().input.typingActive; }));
+        QStringList asked;
+        w_->askChoice = [&](const QString&, const QString& text, const QStringList&) {
+            asked << text;
+            return 0;
+        };
+        QApplication::clipboard()->setText("5 PRINT \"" + QString(70, 'A') + "\"\n");
+        trigger("Edit|Paste");
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains("80 characters"));
+        QVERIFY(!m().input.typingActive);
+        std::string text;
+        QVERIFY(basic_listing_of_memory(m(), text).done);
+        QCOMPARE(text, "5 PRINT \"" + std::string(70, 'A') + "\"\n");
+        // A short line is typed without a word.
+        QApplication::clipboard()->setText("X");
+        trigger("Edit|Paste");
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(m().input.typingActive);
     }
 
     void dropsOpenAsTheCommandLineDoes() {
