@@ -266,11 +266,11 @@ TEST(BusExtendedVideo, AustralianBankFollowsTheModeRegister) {
 TEST(BusVideoRam, MachineCodeLoadedThereRunsUnderEveryGraphicsOptionAndBank) {
     // At 7200: LD A,5A / LD (9000),A / LD A,(7000) / LD (9001),A / JR $
     const uint8_t code[] = {0x3E, 0x5A, 0x32, 0x00, 0x90, 0x3A, 0x00, 0x70, 0x32, 0x01, 0x90, 0x18, 0xFE};
-    std::vector<uint8_t> file(24, 0);
+    std::vector<uint8_t> file(24 + sizeof code, 0);
     std::memcpy(file.data(), "VZF0", 4);
     file[21] = 0xF1; // machine code
     file[23] = 0x72;
-    file.insert(file.end(), std::begin(code), std::end(code));
+    std::memcpy(file.data() + 24, code, sizeof code);
     std::vector<uint8_t> title(24 + 2, 0); // a two-byte "picture" at 7000
     title[21] = 0xF1;
     title[23] = 0x70;
