@@ -83,3 +83,10 @@ FileOutcome write_file_atomic(const std::string& path, const std::vector<uint8_t
     }
     return FileOutcome::ok();
 }
+
+bool file_readable(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}

@@ -7,6 +7,9 @@
 
 #include "files/file_outcome.h"
 
+// Whether the file can be opened for reading.
+bool file_readable(const std::string& path);
+
 // Reads a whole file of at most `limit` bytes; a larger one is refused unread.
 FileOutcome read_file_limited(const std::string& path, size_t limit, std::vector<uint8_t>& out);
 

@@ -1,22 +1,12 @@
 #include "files/rom_folders.h"
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "files/file_io.h"
 
 #ifndef KOLT_SYSTEM_ROM_FOLDER
 #define KOLT_SYSTEM_ROM_FOLDER "/usr/share/kolt/roms"
 #endif
-
-namespace {
-
-bool readable(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
-} // namespace
 
 std::string user_data_folder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -38,10 +28,10 @@ std::vector<std::string> rom_search_folders(const std::string& dataFolder) {
 }
 
 std::string rom_locate(const std::string& path, const std::vector<std::string>& folders) {
-    if (path.empty() || path.front() == '/' || readable(path)) return path;
+    if (path.empty() || path.front() == '/' || file_readable(path)) return path;
     for (const std::string& folder : folders) {
         const std::string candidate = folder + "/" + path;
-        if (readable(candidate)) return candidate;
+        if (file_readable(candidate)) return candidate;
     }
     return path;
 }

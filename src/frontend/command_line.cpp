@@ -1,20 +1,8 @@
 #include "frontend/command_line.h"
 
-#include <cstdio>
-
+#include "files/file_io.h"
 #include "files/media_files.h"
 #include "machine/settings.h"
-
-namespace {
-
-bool readable(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
-} // namespace
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
     ParsedCommandLine parsed;
@@ -34,7 +22,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         } else if (arg == "--version") {
             line.version = true;
         } else if (arg == "--rom" || arg == "--cartridge" || arg == "--disk2") {
-            if (!readable(value)) return fail("Cannot open " + value + " (given with " + arg + ")");
+            if (!file_readable(value)) return fail("Cannot open " + value + " (given with " + arg + ")");
             (arg == "--rom" ? line.rom : arg == "--cartridge" ? line.cartridge : line.disk2) = value;
         } else if (arg == "--no-cartridge") {
             line.noCartridge = true;
@@ -58,7 +46,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
         } else {
             if (media_kind_for(arg) == MediaKind::Unknown)
                 return fail("Cannot open " + arg + ": KOLT opens .vz, .wav, .cas, .dsk, .txt, .bas and .kstate files");
-            if (!readable(arg)) return fail("Cannot open " + arg);
+            if (!file_readable(arg)) return fail("Cannot open " + arg);
             line.file = arg;
         }
     }
