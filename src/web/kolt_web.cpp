@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/basic_listing.h"
 #include "files/media_files.h"
 #include "files/media_open.h"
 #include "files/state_file.h"
@@ -156,13 +157,24 @@ EMSCRIPTEN_KEEPALIVE int kolt_open(const char* pathText, int drive) {
         page->startUp.whenReady([text] { typing_start(page->emu.m(), text); });
         return 1;
     }
+    case MediaKind::Listing: {
+        // Checked at once, stored once the machine is ready, then run.
+        std::string text;
+        std::vector<uint8_t> program;
+        if (!report(basic_read_listing_text(path, text))) return 0;
+        if (!report(basic_program(text, kBasicProgramAddress, program))) return 0;
+        page->startUp.whenReady([text] {
+            if (report(basic_store_listing(page->emu.m(), text))) typing_start(page->emu.m(), "RUN\r");
+        });
+        return 1;
+    }
     case MediaKind::State:
         if (!report(state_load(emu, path))) return 0;
         page->startUp.stateLoaded();
         return 1;
     case MediaKind::Unknown: break;
     }
-    page->message = "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk, .txt and .kstate files.";
+    page->message = "Cannot open " + path + ": KOLT opens .vz, .wav, .cas, .dsk, .txt, .bas and .kstate files.";
     return 0;
 }
 
