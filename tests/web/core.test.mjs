@@ -149,5 +149,5 @@ test('each kind of file opens by its kind, waiting for the machine to be ready',
 
     const wrong = open(t, 'notes.doc', Buffer.from('x'));
     assert.equal(wrong.ok, 0);
-    assert.match(wrong.message, /opens \.vz, \.wav, \.cas, \.dsk, \.txt and \.kstate/);
+    assert.match(wrong.message, /opens \.vz, \.wav, \.cas, \.dsk, \.txt, \.bas and \.kstate/);
 });
