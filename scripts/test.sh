@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 
 jobs=$(nproc)
+stage() { echo "== $* (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
 run_suite() {
     local dir=$1; shift
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
@@ -22,20 +23,20 @@ run_suite() {
     ctest --test-dir "$dir" -L long --output-on-failure -j "$jobs"
 }
 
-echo "== release build"
+stage "release build"
 run_suite build/release -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
 ctest --test-dir build/release -L pacing --output-on-failure
-echo "== the package: the installed tree, lintian, and installed on this machine"
+stage "the package: the installed tree, lintian, and installed on this machine"
 bash scripts/package.sh --check
-echo "== sanitizer build (address, undefined)"
+stage "sanitizer build (address, undefined)"
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLT_SANITIZE=ON -DKOLT_BENCHMARKS=OFF
-echo "== fuzz smoke runs (clang, libFuzzer)"
+stage "fuzz smoke runs (clang, libFuzzer)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKOLT_FUZZ=ON -DKOLT_BENCHMARKS=OFF >/dev/null
 cmake --build build/fuzz -j "$jobs" --target kolt_fuzzers
 ctest --test-dir build/fuzz -L fuzz --output-on-failure -j "$jobs"
-echo "== web page (WebAssembly core in Node, the page in headless Chromium)"
+stage "web page (WebAssembly core in Node, the page in headless Chromium)"
 bash scripts/web.sh
 (cd tests/web && npm ci --no-audit --no-fund --ignore-scripts >/dev/null)
 ctest --test-dir build/release -L web --output-on-failure
-echo "All tests passed."
+echo "All tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s."
