@@ -190,6 +190,25 @@ EMSCRIPTEN_KEEPALIVE const char* kolt_disk_path(int drive) {
     return path.c_str();
 }
 
+// Records the cassette output into the WAV file `path` until kolt_tape_stop.
+EMSCRIPTEN_KEEPALIVE int kolt_tape_record(const char* path) {
+    Emulator& emu = page->emu;
+    page->message.clear();
+    emu.io.tape.path = path;
+    if (tape_record(emu.m(), emu.io)) return 1;
+    page->message = "Cannot create the tape file " + emu.io.tape.path + ".";
+    return 0;
+}
+
+// Stops the tape. Returns 1 when a recording ended, its file then complete.
+EMSCRIPTEN_KEEPALIVE int kolt_tape_stop() {
+    const bool recorded = page->emu.m().tape.recording;
+    tape_stop(page->emu.m(), page->emu.io);
+    return recorded ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int kolt_tape_recording() { return page->emu.m().tape.recording ? 1 : 0; }
+
 // The 64 KB memory image, and whether the tape runs, for the page's tests.
 EMSCRIPTEN_KEEPALIVE const uint8_t* kolt_memory() { return page->emu.m().state.memory.data(); }
 EMSCRIPTEN_KEEPALIVE int kolt_tape_running() { return tape_running(page->emu.m().tape) ? 1 : 0; }

@@ -135,19 +135,20 @@ private slots:
     }
 
     // A stop signal ends the program cleanly (exit code 0, files finalised by
-    // the normal end), here with the start-up warning about the missing audio
-    // device asked for.
+    // the normal end), even while a modal error box runs its own event loop:
+    // the file given on the command line is no program.
     void aStopSignalEndsTheProgram() {
         TempDir dir;
+        dir.write("bad.vz", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'r', 'o', 'g', 'r', 'a', 'm'});
         QProcess kolt;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("SDL_AUDIODRIVER", "kolt-no-such-driver");
         kolt.setProcessEnvironment(env);
         kolt.setWorkingDirectory(QString::fromStdString(dir.file("")));
-        kolt.start(KOLT_BINARY, {});
+        kolt.start(KOLT_BINARY, {"bad.vz"});
         QVERIFY(kolt.waitForStarted(5000));
-        QTest::qWait(3000); // the first frames, then the warning
+        QTest::qWait(3000); // the first frames, then the error box
         QCOMPARE(kolt.state(), QProcess::Running);
         kolt.terminate(); // SIGTERM
         QVERIFY2(kolt.waitForFinished(10000), "kolt did not end on SIGTERM");

@@ -147,3 +147,70 @@ test('a ROM given at the prompt is kept, a line typed by keys reaches it, and a 
     await again.page.close();
     await page.close();
 });
+
+// Files the page hands over, read once the browser has finished writing them.
+async function downloads(page, dir, count) {
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', {behavior: 'allow', downloadPath: dir});
+    return async () => {
+        for (let i = 0; i < 250; i++) {
+            const names = fs.readdirSync(dir).filter((n) => !n.endsWith('.crdownload'));
+            if (names.length >= count) return names.map((n) => fs.readFileSync(path.join(dir, n)));
+            await new Promise((r) => setTimeout(r, 20));
+        }
+        assert.fail(`expected ${count} downloads, got ${fs.readdirSync(dir).join(', ')}`);
+    };
+}
+
+test('two disks of one name stay two disks and both download; a tape recording downloads as a WAV', async () => {
+    const {page, errors} = await openPage();
+    const disk = (fill) => Buffer.alloc(98560, fill).toString('base64');
+    await page.evaluate(async (a, b) => {
+        const file = (b64) => new File([Uint8Array.from(atob(b64), (c) => c.charCodeAt(0))], 'blank.dsk');
+        const data = new DataTransfer();
+        data.items.add(file(a));
+        data.items.add(file(b));
+        window.dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));
+    }, disk(0x11), disk(0x22));
+    await page.waitForFunction(() => !document.getElementById('disk2').hidden);
+    const fills = [];
+    for (const button of ['#disk', '#disk2']) {
+        const dir = fs.mkdtempSync(path.join(work, 'disk-'));
+        const disk = await downloads(page, dir, 1);
+        await page.click(button);
+        const [b] = await disk();
+        fills.push(b.length === 98560 && b.every((v) => v === b[0]) ? b[0] : -1);
+    }
+    assert.deepEqual(fills, [0x11, 0x22]);
+
+    // Interrupts off, then the cassette bits toggled every 900 T-states or so.
+    const code = [0xF3, 0x3E, 0x06, 0x32, 0x00, 0x68, 0x06, 0x40, 0x10, 0xFE,
+                  0x3E, 0x00, 0x32, 0x00, 0x68, 0x06, 0x40, 0x10, 0xFE, 0x18, 0xEC];
+    const vz = Buffer.alloc(24 + code.length);
+    vz.write('VZF0TONE', 0, 'latin1');
+    vz[21] = 0xF1;
+    vz.writeUInt16LE(0x7B00, 22);
+    Buffer.from(code).copy(vz, 24);
+    fs.writeFileSync(path.join(work, 'tone.vz'), vz);
+    const tapeDir = fs.mkdtempSync(path.join(work, 'tape-'));
+    const tape = await downloads(page, tapeDir, 1);
+    await page.click('#tape');
+    assert.equal(await page.$eval('#tape', (e) => e.textContent), 'Stop recording');
+    await page.evaluate(async () => {
+        const bytes = new Uint8Array(await (await fetch('/test/tone.vz')).arrayBuffer());
+        window.kolt.module.FS.writeFile('/files/tone.vz', bytes);
+        window.kolt.module.ccall('kolt_open', 'number', ['string', 'number'], ['/files/tone.vz', 0]);
+    });
+    await framesPassed(page, 350);
+    await page.click('#tape');
+    const [wav] = await tape();
+    assert.equal(wav.toString('latin1', 0, 4), 'RIFF');
+    assert.equal(wav.readUInt32LE(4), wav.length - 8);
+    assert.equal(wav.readUInt32LE(40), wav.length - 44);
+    let changes = 0;
+    for (let i = 45; i < wav.length; i++) if ((wav[i] > 0x80) !== (wav[i - 1] > 0x80)) changes++;
+    assert.ok(changes > 1000, `only ${changes} level changes in the recording`);
+    assert.equal(await page.$eval('#tape', (e) => e.textContent), 'Record tape');
+    assert.deepEqual(errors, []);
+    await page.close();
+});

@@ -24,6 +24,8 @@ const kScanCodes = {
 const page = {
     module: null, paused: false, fast: false, soundOn: true, byCharacter: false,
     framesRun: 0, firstPictureMs: null, deadline: 0, audio: null, node: null,
+    names: {},    // file system path -> the name the user gave the file
+    diskKept: {}, // disk path -> its bytes as the user has them (opened or downloaded)
 };
 window.kolt = page; // for the browser tests
 
@@ -153,19 +155,36 @@ function restartGrid() { page.deadline = performance.now(); }
 // ---- files -------------------------------------------------------------------------------------
 function safeName(name) { return (name || 'file').replace(/[^A-Za-z0-9._-]/g, '_'); }
 
-function driveFor() {
-    return page.module.UTF8ToString(page.module._kolt_disk_path(0)) ? 1 : 0;
+const diskPath = (drive) => page.module.UTF8ToString(page.module._kolt_disk_path(drive));
+const diskPaths = () => [0, 1].map(diskPath).filter((p) => p);
+
+function driveFor() { return diskPath(0) ? 1 : 0; }
+
+// A path of its own for every file in use: a second disk of the same name must
+// not overwrite the first one's image, nor a recording an opened tape.
+function freePath(name) {
+    const inUse = new Set(diskPaths().concat(Object.keys(page.names).filter((p) => page.names[p].recording)));
+    const safe = safeName(name), dot = safe.lastIndexOf('.');
+    const stem = dot > 0 ? safe.slice(0, dot) : safe, ext = dot > 0 ? safe.slice(dot) : '';
+    let path = '/files/' + safe;
+    for (let n = 2; inUse.has(path); n++) path = `/files/${stem}-${n}${ext}`;
+    return path;
 }
 
 function openBytes(name, bytes) {
     const m = page.module;
-    const path = '/files/' + safeName(name);
+    const path = freePath(name);
     m.FS.writeFile(path, bytes);
     const ok = m.ccall('kolt_open', 'number', ['string', 'number'], [path, driveFor()]);
     const note = coreMessage();
     if (ok) say(note || 'Opened ' + name + '.');
     else say(note, true);
+    if (ok && diskPaths().includes(path)) {
+        page.names[path] = {name};
+        page.diskKept[path] = bytes.slice();
+    }
     updateDisk();
+    updateTape();
     return ok === 1;
 }
 
@@ -198,7 +217,63 @@ function stamp() {
     return `${d.getFullYear()}${two(d.getMonth() + 1)}${two(d.getDate())}-${two(d.getHours())}${two(d.getMinutes())}${two(d.getSeconds())}`;
 }
 
-function updateDisk() { $('disk').hidden = !page.module.UTF8ToString(page.module._kolt_disk_path(0)); }
+// One button a drive: browsers hold back a second download started by one click.
+function updateDisk() {
+    $('disk').hidden = !diskPath(0);
+    $('disk2').hidden = !diskPath(1);
+}
+
+const sameBytes = (a, b) => !!a && !!b && a.length === b.length && a.every((v, i) => v === b[i]);
+
+// Disks the machine changed since the user last had them, and a running recording.
+function unsaved() {
+    const changed = diskPaths().filter((p) => !sameBytes(page.module.FS.readFile(p), page.diskKept[p]));
+    return changed.length > 0 || page.module._kolt_tape_recording() === 1;
+}
+
+function downloadDisk(drive) {
+    const p = diskPath(drive);
+    if (!p) return;
+    const bytes = page.module.FS.readFile(p);
+    download(page.names[p]?.name || p.split('/').pop(), bytes);
+    page.diskKept[p] = bytes;
+}
+
+// ---- tape recording --------------------------------------------------------------------
+const recordingPath = () => Object.keys(page.names).find((p) => page.names[p].recording);
+
+function finishRecording(path) {
+    const m = page.module;
+    delete page.names[path];
+    download(path.split('/').pop(), m.FS.readFile(path), 'audio/wav');
+    m.FS.unlink(path);
+    say('The recording is downloaded as a .wav file; open it to play it back.');
+}
+
+function updateTape() {
+    const recording = page.module._kolt_tape_recording() === 1;
+    const path = recordingPath();
+    if (!recording && path) finishRecording(path); // a loaded state ended it
+    $('tape').textContent = recording ? 'Stop recording' : 'Record tape';
+    $('tape').setAttribute('aria-pressed', String(recording));
+}
+
+function recordOrStop() {
+    const m = page.module;
+    const path = recordingPath();
+    if (m._kolt_tape_recording() === 1 && path) {
+        m._kolt_tape_stop();
+        finishRecording(path);
+    } else {
+        const name = `kolt-tape-${stamp()}.wav`;
+        const target = freePath(name);
+        if (!m.ccall('kolt_tape_record', 'number', ['string'], [target])) return say(coreMessage(), true);
+        page.names[target] = {name, recording: true};
+        say('Recording the cassette output (CSAVE "NAME" in BASIC); Stop recording downloads it.');
+    }
+    updateTape();
+    canvas.focus();
+}
 
 // ---- states ------------------------------------------------------------------------------------
 function saveState() {
@@ -215,6 +290,7 @@ async function loadState() {
     if (!bytes) return say('No state has been saved in this browser yet: open a .kstate file instead.', true);
     openBytes('last.kstate', bytes);
     updateSound();
+    updateDisk();
 }
 
 // ---- ROMs ----------------------------------------------------------------------------------------
@@ -318,10 +394,14 @@ function wire() {
         showSettings(); keepSettings(); canvas.focus();
     };
     $('sound').onclick = () => { page.soundOn = !page.soundOn; updateSound(); showSettings(); keepSettings(); };
-    $('disk').onclick = () => {
-        const path = page.module.UTF8ToString(page.module._kolt_disk_path(0));
-        if (path) download(path.split('/').pop(), page.module.FS.readFile(path));
-    };
+    $('disk').onclick = () => downloadDisk(0);
+    $('disk2').onclick = () => downloadDisk(1);
+    $('tape').onclick = recordOrStop;
+    window.addEventListener('beforeunload', (e) => {
+        if (!unsaved()) return;
+        e.preventDefault();
+        e.returnValue = ''; // the browser asks whether to leave; its own words
+    });
     $('rom-file').onchange = (e) => chooseRom('rom', e.target);
     $('dos-file').onchange = (e) => chooseRom('dosrom', e.target);
 
@@ -349,6 +429,7 @@ async function main() {
     fit();
     await startMachine();
     updateSound();
+    updateTape();
     const link = new URLSearchParams(location.hash.slice(1)).get('url');
     if (link) await openUrl(link);
     canvas.focus();
