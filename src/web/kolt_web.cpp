@@ -15,6 +15,7 @@
 #include "files/state_file.h"
 #include "frontend/mixer.h"
 #include "input/keyboard.h"
+#include "machine/builtin_program.h"
 #include "machine/cassette.h"
 #include "machine/disk.h"
 #include "machine/emulator.h"
@@ -50,6 +51,7 @@ struct Page {
     std::vector<int16_t> samples;
     std::vector<uint8_t> bytes; // the last state saved, for the page to copy out
     std::string message;        // the last refusal or warning, for the page to show
+    bool pageWording = false;   // the built-in program tells how the page loads a ROM
 };
 
 Page* page = nullptr;
@@ -59,8 +61,20 @@ bool report(const FileOutcome& outcome) {
     return outcome.done;
 }
 
+// The built-in program's lines on loading a ROM, as the page does it.
+constexpr const char* kPageRomLines[][2] = {
+    {"TO LOAD ONE: FILE > LOAD ROM,", "TO LOAD ONE: CHOOSE THE FILE"},
+    {"THEN FILE > RESET.", "UNDER THE BUTTONS."},
+    {"OR PUT VZROM.V20 (LOWER CASE)", "IT IS KEPT IN THIS BROWSER"},
+    {"IN THE START FOLDER, OR IN", "AND NEVER LEAVES IT."},
+    {"HOME/.LOCAL/SHARE/KOLT/KOLT/ROMS", ""},
+    {"AND RESTART (OR USE --ROM FILE)", ""},
+};
+
 void reset() {
     machine_reset(page->emu.m());
+    if (page->pageWording)
+        for (const auto& [line, text] : kPageRomLines) builtin_program_reword(page->emu.m(), line, text);
     page->startUp.machineReset();
 }
 
@@ -68,12 +82,16 @@ void reset() {
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE void kolt_start(int withDiskRom) {
+// Flags: 1 with the disk ROM, 2 for the page (the built-in program's lines
+// on loading a ROM then say how the page does it; without, the machine is
+// exactly the desktop's, as the tests compare).
+EMSCRIPTEN_KEEPALIVE void kolt_start(int flags) {
     if (!page) {
         page = new Page;
         page->emu.io.host = &page->host;
     }
-    page->emu.m().settings.cartridgeEnabled = withDiskRom ? 1 : 0;
+    page->emu.m().settings.cartridgeEnabled = (flags & 1) ? 1 : 0;
+    page->pageWording = (flags & 2) != 0;
     reset();
 }
 

@@ -115,6 +115,11 @@ test('a program given by a #url= link, then one dropped, show the native picture
 test('a ROM given at the prompt is kept, a line typed by keys reaches it, and a state brings it back', async () => {
     const {page, errors} = await openPage();
     assert.equal(await page.$eval('#rom-prompt', (e) => e.hidden), false);
+    await framesPassed(page, 10);
+    const screen = await page.evaluate(() => window.kolt.module.UTF8ToString(window.kolt.module._kolt_screen_text()));
+    assert.match(screen, /CHOOSE THE FILE *\n UNDER THE BUTTONS\.[^]*AND NEVER LEAVES IT\./, 'the built-in program gives the desktop\'s way to load a ROM');
+    const bottom = await page.$eval('#picture', (e) => e.getBoundingClientRect().bottom);
+    assert.ok(bottom <= await page.$eval('#bar', (e) => e.getBoundingClientRect().top), 'the picture covers the bar');
     const input = await page.$('#rom-file');
     await input.uploadFile(lineEditor);
     await page.waitForFunction(() => document.getElementById('rom-prompt').hidden, {timeout: 5000});

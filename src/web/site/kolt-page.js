@@ -68,9 +68,13 @@ const canvas = $('picture');
 const context = canvas.getContext('2d', {alpha: false});
 const image = context.createImageData(320, 240);
 
+// The largest whole multiple that fits beside what the page shows around it
+// (the bar wraps, the ROM prompt comes and goes: each calls this again).
 function fit() {
-    const screen = $('screen');
-    const scale = Math.max(1, Math.floor(Math.min(screen.clientWidth / 320, screen.clientHeight / 240)));
+    const around = ['bar', 'message', 'rom-prompt'].map($)
+        .filter((e) => getComputedStyle(e).display !== 'none')
+        .reduce((sum, e) => sum + e.offsetHeight, 0);
+    const scale = Math.max(1, Math.floor(Math.min(window.innerWidth / 320, (window.innerHeight - around) / 240)));
     canvas.style.width = 320 * scale + 'px';
     canvas.style.height = 240 * scale + 'px';
 }
@@ -301,7 +305,7 @@ async function startMachine() {
     if (rom) m.FS.writeFile('/vzrom.v20', rom);
     if (dos) m.FS.writeFile('/vzdos.rom', dos);
     $('rom-prompt').hidden = !!rom;
-    m._kolt_start(dos ? 1 : 0);
+    m._kolt_start((dos ? 1 : 0) | 2);
     restartGrid();
 }
 
@@ -353,6 +357,8 @@ function wire() {
     window.addEventListener('keyup', (e) => keyEvent(e, false));
     window.addEventListener('blur', () => page.module._kolt_keys_release());
     window.addEventListener('resize', fit);
+    const watch = new ResizeObserver(() => fit());
+    for (const id of ['bar', 'message', 'rom-prompt']) watch.observe($(id));
     document.addEventListener('fullscreenchange', () => setTimeout(fit, 50));
     document.addEventListener('visibilitychange', () => {
         if (document.hidden) page.module._kolt_keys_release();
