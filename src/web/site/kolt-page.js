@@ -294,7 +294,6 @@ async function loadState() {
     if (!bytes) return say('No state has been saved in this browser yet: open a .kstate file instead.', true);
     openBytes('last.kstate', bytes);
     updateSound();
-    updateDisk();
 }
 
 // ---- ROMs ----------------------------------------------------------------------------------------
