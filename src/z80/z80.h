@@ -30,6 +30,7 @@ struct Z80Registers {
 inline constexpr uint8_t kZ80Iff1 = 0x01;
 inline constexpr uint8_t kZ80Im1 = 0x02;
 inline constexpr uint8_t kZ80Im2 = 0x04;
+inline constexpr uint8_t kZ80EiDelay = 0x08; // for a system's EI hook: the core never sets or reads it
 inline constexpr uint8_t kZ80IffSaved = 0x40; // IFF1 at the last accepted interrupt; RETN restores it
 inline constexpr uint8_t kZ80Halted = 0x80;
 
@@ -73,7 +74,13 @@ void z80_reset(Z80Registers& r);
 // HALT is credited the rest of the slice. A system may also provide
 //   uint8_t z80_fetch_byte(System&, uint16_t address);
 // through which the core reads opcode and operand bytes, telling them from
-// data reads (which keep going through z80_read_byte).
+// data reads (which keep going through z80_read_byte), and
+//   void z80_ei_hook(System&, Z80Registers&);
+// called when EI has set IFF1. The processor accepts no interrupt until the
+// instruction after EI has ended, and a system whose interrupt is a level
+// needs to know that; with a due hook, the loop hook then also runs after EI,
+// so a held request is seen at once. (After a RETN that sets IFF1 it is seen
+// at the next due point: no handler here returns that way.)
 //
 // The loop and ED FE hooks see the whole block and may change it. During a
 // memory or port access every field is current except pc, which the core

@@ -99,6 +99,7 @@ template <class System> struct Core {
     // Instruction bytes go through the system's fetch hook where it has one
     // (a debugger telling fetches from data reads), else through the read hook.
     static constexpr bool kFetchHook = requires(System& s) { z80_fetch_byte(s, uint16_t{}); };
+    static constexpr bool kEiHook = requires(System& s, Z80Registers& regs) { z80_ei_hook(s, regs); };
     Z80_INLINE uint8_t fetch() {
         if constexpr (kFetchHook) return z80_fetch_byte(sys, pc++);
         else return read(pc++);
@@ -440,6 +441,7 @@ template <class System> struct Core {
                     r.int_state &= uint8_t(~kZ80Iff1);
                 } else {
                     r.int_state |= kZ80Iff1;
+                    if constexpr (kEiHook) z80_ei_hook(sys, r);
                 }
             } else if constexpr (z == 4) {
                 if (condition<y>()) {
@@ -598,8 +600,9 @@ template <class System> struct Core {
                       (x0 != 0 ? kFlagC : 0));
                 set_a(uint8_t(res));
             } else if constexpr (z == 5) {
-                if constexpr (y == 0) // RETN
+                if constexpr (y == 0) { // RETN
                     r.int_state = uint8_t((r.int_state & ~kZ80Iff1) | ((r.int_state & kZ80IffSaved) ? kZ80Iff1 : 0));
+                }
                 pc = pop();
             } else if constexpr (z == 6) {
                 r.int_state &= uint8_t(~(kZ80Im1 | kZ80Im2));
@@ -714,6 +717,7 @@ template <class System> inline uint16_t z80_run(System& sys, Z80Registers& r) {
     op_##n:                                                       \
     core.template op_main<0x##n, Idx::HL>();                      \
     if constexpr (kHookDue) {                                     \
+        if constexpr (0x##n == 0xFB) goto hook;                   \
         if (core.cycles_left >= limit) [[likely]]                 \
             goto *kOps[core.fetch()];                             \
     }                                                             \
@@ -736,7 +740,9 @@ slice_end:
 }
 
 // Interrupt acceptance; a request with IFF1 clear is dropped, not held.
-// Costs no T-states.
+// It costs what the processor takes: the acknowledge cycle (an M1 with two
+// automatic wait states) and the two pushes, 13 T-states in mode 1 and in
+// mode 0 (a restart on the bus), 19 in mode 2 with its table read.
 template <class System> inline void z80_interrupt(System& sys, Z80Registers& r, uint16_t vector) {
     if (!(r.int_state & kZ80Iff1)) return;
     r.int_state = uint8_t((r.int_state & ~(kZ80Iff1 | kZ80IffSaved)) | kZ80IffSaved);
@@ -745,8 +751,15 @@ template <class System> inline void z80_interrupt(System& sys, Z80Registers& r, 
         r.int_state &= uint8_t(~kZ80Halted);
     }
     z80_detail::Core<System> core{sys, r};
+    core.charge(7);
     core.push(r.pc);
-    if (r.int_state & kZ80Im2) r.pc = core.read16(uint16_t(r.i << 8 | (vector & 0xFF)));
-    else if (r.int_state & kZ80Im1) r.pc = 0x0038;
-    else r.pc = vector;
+    core.charge(6);
+    if (r.int_state & kZ80Im2) {
+        r.pc = core.read16(uint16_t(r.i << 8 | (vector & 0xFF)));
+        core.charge(6);
+    } else if (r.int_state & kZ80Im1) {
+        r.pc = 0x0038;
+    } else {
+        r.pc = vector;
+    }
 }
