@@ -63,7 +63,7 @@ uint8_t keyboard_status(const Machine& m, uint16_t address) {
     rows &= rows >> 16;
     rows &= rows >> 8;
     uint8_t value = uint8_t(rows);
-    if (m.state.scanline > m.state.timing.pictureEndLine) value &= 0x7F;
+    if (field_sync_low(m.state)) value &= 0x7F;
     if (m.state.tapeLevel > 181) value &= 0xBF;
     return value;
 }

@@ -63,8 +63,7 @@ inline uint8_t z80_port_in(Bus& b, uint16_t port) { return port_in(b.m, b.io, ui
 inline void z80_port_out(Bus& b, uint16_t port, uint8_t value) { port_out(b.m, b.io, uint8_t(port), value); }
 inline void z80_edfe_hook(Bus&, Z80Registers&) {}
 
-[[gnu::noinline]] void advance_lines(Bus& b, Z80Registers& r) {
-    Machine& m = b.m;
+[[gnu::noinline]] void advance_lines(Machine& m) {
     MachineState& s = m.state;
     while (m.loop.lineAccumulator > kCyclesPerLine) {
         ++m.loop.linesToPaint; // painted by render_pending_lines
@@ -72,7 +71,6 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
         // interrupt in which the ROM scans the keyboard.
         if (s.scanline == first_active_line(s.timing)) s.keyboardRows = m.input.pendingRows;
         if (++s.scanline == s.timing.linesPerFrame) s.scanline = 0;
-        if (s.scanline == s.timing.interruptLine) z80_interrupt(b, r, 0);
         m.loop.lineAccumulator -= kCyclesPerLine;
     }
 }
@@ -84,6 +82,26 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
     }
 }
 
+// The frame interrupt is the field sync on /INT: a level, held from the end
+// of the picture to the end of the field, so it is taken whenever IFF1 is
+// set while it lasts, but never right after EI. A handler that ends with EI
+// and RETI while the field sync is still low runs again at once, as on the
+// machine; the BASIC ROM's outlasts it. True when the next instruction must
+// reach the hook (it follows an EI).
+[[gnu::noinline]] void take_interrupt(Bus& b, Z80Registers& r) { z80_interrupt(b, r, 0); }
+
+inline bool frame_interrupt(Bus& b, Z80Registers& r) {
+    if (r.int_state & kZ80EiDelay) [[unlikely]] {
+        r.int_state &= uint8_t(~kZ80EiDelay);
+        return true;
+    }
+    if ((r.int_state & kZ80Iff1) && field_sync_low(b.m.state)) [[unlikely]]
+        take_interrupt(b, r);
+    return false;
+}
+
+inline void z80_ei_hook(Bus&, Z80Registers& r) { r.int_state |= kZ80EiDelay; }
+
 // The loop clocks after an instruction: lines, the interrupt, samples, the
 // tape and the breakpoint check.
 inline void loop_hook_work(Bus& b, Z80Registers& r) {
@@ -93,7 +111,7 @@ inline void loop_hook_work(Bus& b, Z80Registers& r) {
     loop.lineAccumulator += delta;
     loop.sampleAccumulator += delta;
     if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
-        advance_lines(b, r);
+        advance_lines(m);
     if (tape_running(m.tape)) [[unlikely]] {
         // While a tape runs, what is heard is the tape signal, not the speaker bit.
         if (m.settings.cassetteAudio) m.state.speakerLevel = m.state.tapeLevel > 128 ? 32767 : -32768;
@@ -105,6 +123,7 @@ inline void loop_hook_work(Bus& b, Z80Registers& r) {
         m.tape.accumulator += int64_t(delta) * m.tape.rate;
         if (m.tape.accumulator >= int64_t(r.cycle_period) * 50) tape_advance(m, b.io, 0);
     }
+    frame_interrupt(b, r); // before the breakpoint check, which then sees the handler's address
     // A halted CPU stays on its HALT without starting an instruction there.
     r.stop_requested = breakpoint_at(m.breakpoints, r.pc) && !(r.int_state & kZ80Halted);
     if (r.stop_requested) [[unlikely]]
@@ -122,7 +141,7 @@ inline int32_t loop_hook_boundary(Bus& b, Z80Registers& r) {
     const int32_t delta = cycles_since(loop.lastCycleCount, r);
     loop.lineAccumulator += delta;
     if (loop.lineAccumulator > kCyclesPerLine) [[unlikely]]
-        advance_lines(b, r);
+        advance_lines(m);
     int32_t samples = loop.sampleAccumulator + delta;
     const int32_t cyclesPerSample = loop.cyclesPerSample;
     while (samples > cyclesPerSample) {
@@ -131,6 +150,7 @@ inline int32_t loop_hook_boundary(Bus& b, Z80Registers& r) {
     }
     loop.sampleAccumulator = samples;
     r.stop_requested = 0;
+    if (frame_interrupt(b, r)) return INT32_MAX;
     return std::max(now + loop.lineAccumulator - kCyclesPerLine, now + samples - cyclesPerSample);
 }
 
@@ -185,6 +205,7 @@ inline void z80_port_out(WatchBus& w, uint16_t port, uint8_t value) {
     port_out(w.bus.m, w.bus.io, uint8_t(port), value);
 }
 inline void z80_edfe_hook(WatchBus&, Z80Registers&) {}
+inline void z80_ei_hook(WatchBus& w, Z80Registers& r) { z80_ei_hook(w.bus, r); }
 
 // RET, RET cc (either after one index prefix, which the core ignores for
 // them), or ED x5/x5+8: every one of those is a RETN or RETI.

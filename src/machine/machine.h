@@ -44,7 +44,7 @@ struct VideoTiming {
     int32_t extraLinesLower = 0; // the same count again, below the picture
     int32_t syncLines = 6;
     int32_t linesPerFrame = 262;
-    int32_t interruptLine = 256;  // the first synchronisation line
+    int32_t interruptLine = 256;  // the first synchronisation line (the border colour's rule)
     int32_t pictureEndLine = 230; // first bottom-border line, still "picture" to the status bits
 };
 
@@ -88,6 +88,11 @@ struct MachineState {
     std::array<uint32_t, kBankCount> bankWrites{};
     VideoTiming timing{};
 };
+
+// The video chip's field sync, low from the second bottom-border line to the
+// end of the field. It is the processor's /INT, and the keyboard's bit 7
+// reads it.
+inline bool field_sync_low(const MachineState& s) { return s.scanline > s.timing.pictureEndLine; }
 
 // The loop hook's clocks. Not touched by a reset: the line accumulator keeps
 // its remainder across one.

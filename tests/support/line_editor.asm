@@ -38,6 +38,12 @@ busy_frames: equ 6              ; the ROM needs several frames to store a line
             jr z, scanned
             ld (latched), a
 scanned:
+            ld bc, 0x03FF       ; the ROM's handler idles about 27,000 T-states,
+idle:                           ; longer than the field sync holds /INT, so it
+            dec bc              ; runs once a field; so does this one
+            ld a, c
+            or b
+            jr nz, idle
             pop hl
             pop de
             pop bc
