@@ -82,14 +82,15 @@ inline void z80_edfe_hook(Bus&, Z80Registers&) {}
     }
 }
 
+// Out of line, so that the hook's common path stays short.
+[[gnu::noinline]] void take_interrupt(Bus& b, Z80Registers& r) { z80_interrupt(b, r, 0); }
+
 // The frame interrupt is the field sync on /INT: a level, held from the end
 // of the picture to the end of the field, so it is taken whenever IFF1 is
 // set while it lasts, but never right after EI. A handler that ends with EI
 // and RETI while the field sync is still low runs again at once, as on the
 // machine; the BASIC ROM's outlasts it. True when the next instruction must
 // reach the hook (it follows an EI).
-[[gnu::noinline]] void take_interrupt(Bus& b, Z80Registers& r) { z80_interrupt(b, r, 0); }
-
 inline bool frame_interrupt(Bus& b, Z80Registers& r) {
     if (r.int_state & kZ80EiDelay) [[unlikely]] {
         r.int_state &= uint8_t(~kZ80EiDelay);

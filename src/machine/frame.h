@@ -8,8 +8,8 @@
 // the field sync holds /INT low and IFF1 is set, pushes one speaker sample
 // every cyclesPerSample T-states (about 882 a frame, 44100 a second), advances
 // a playing tape, and checks the breakpoint set, all as if it ran after every
-// instruction; it runs only where there is work. The scanline counter runs on across host frames;
-// nothing realigns the two clocks.
+// instruction; it runs only where there is work. The scanline counter runs on
+// across host frames; nothing realigns the two clocks.
 // While the debugger watches accesses or runs to a target (machine.debug),
 // frames run a second instantiation of the loop that checks those as well.
 #pragma once

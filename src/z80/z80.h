@@ -79,8 +79,8 @@ void z80_reset(Z80Registers& r);
 // called when EI has set IFF1. The processor accepts no interrupt until the
 // instruction after EI has ended, and a system whose interrupt is a level
 // needs to know that; with a due hook, the loop hook then also runs after EI,
-// so a held request is seen at once. (After a RETN that sets IFF1 it is seen
-// at the next due point: no handler here returns that way.)
+// so a held request is seen at once (after a RETN that sets IFF1, only at the
+// next due point).
 //
 // The loop and ED FE hooks see the whole block and may change it. During a
 // memory or port access every field is current except pc, which the core
